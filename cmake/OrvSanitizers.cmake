@@ -1,0 +1,11 @@
+# Sanitizer builds: ORV_ASAN (address + undefined) or ORV_TSAN (thread).
+if(ORV_ASAN AND ORV_TSAN)
+  message(FATAL_ERROR "ORV_ASAN and ORV_TSAN cannot be combined")
+endif()
+if(ORV_ASAN)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ORV_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
