@@ -13,7 +13,7 @@ namespace orv::sim {
 namespace {
 
 constexpr std::uint32_t kRegionsBase = 0x8000;  // above both information copies
-constexpr std::uint32_t kAlign = 0x1000;
+constexpr std::uint32_t kAlign = 0x100;
 constexpr std::size_t kMaxTagLength = 64;
 
 std::uint32_t AlignDown(std::uint32_t v) { return v / kAlign * kAlign; }
