@@ -33,7 +33,9 @@ bool SendAll(int fd, const std::string& text) {
 ControlServer::ControlServer(std::string path, Handler handler)
     : path_(std::move(path)), handler_(std::move(handler)) {}
 
-ControlServer::~ControlServer() { Stop(); }
+ControlServer::~ControlServer() {
+    Stop();
+}
 
 bool ControlServer::Start(std::string* error) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC);

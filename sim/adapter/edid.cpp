@@ -43,8 +43,8 @@ void TimingDescriptor(bytes::MutBytes d, std::uint16_t w, std::uint16_t h, std::
     d[5] = static_cast<std::uint8_t>(h);
     d[6] = static_cast<std::uint8_t>(vb);
     d[7] = static_cast<std::uint8_t>(((h >> 8) & 0x0F) << 4 | ((vb >> 8) & 0x0F));
-    d[8] = 48;  // front porch
-    d[9] = 32;  // sync width
+    d[8] = 48;     // front porch
+    d[9] = 32;     // sync width
     d[10] = 0x35;  // vertical front porch 3, sync 5
     d[11] = 0;
     d[12] = static_cast<std::uint8_t>(w / 4);  // image size in mm (about 0.25 mm a pixel)
@@ -71,9 +71,9 @@ std::vector<std::uint8_t> GenerateEdid(const EdidParams& p) {
     base[18] = 1;   // EDID 1.4
     base[19] = 4;
     base[20] = 0xA5;  // digital, 8 bits per colour, DisplayPort
-    base[21] = static_cast<std::uint8_t>(std::min(255, p.width / 40));   // cm
+    base[21] = static_cast<std::uint8_t>(std::min(255, p.width / 40));  // cm
     base[22] = static_cast<std::uint8_t>(std::min(255, p.height / 40));
-    base[23] = 120;  // gamma 2.2
+    base[23] = 120;   // gamma 2.2
     base[24] = 0x06;  // preferred timing in the first descriptor, sRGB
     const std::uint8_t chroma[10] = {0xEE, 0x91, 0xA3, 0x54, 0x4C, 0x99, 0x26, 0x0F, 0x50, 0x54};
     std::copy(std::begin(chroma), std::end(chroma), base.begin() + 25);
@@ -84,8 +84,8 @@ std::vector<std::uint8_t> GenerateEdid(const EdidParams& p) {
                    "SIM" + std::to_string(p.serial));
     // Range limits: 24..75 Hz, 30..160 kHz, 600 MHz.
     const bytes::MutBytes range = base.subspan(kDescriptor0 + 3 * kDescriptorSize, kDescriptorSize);
-    const std::uint8_t limits[] = {0, 0, 0, 0xFD, 0, 24, 75, 30, 160, 60, 0, 0x0A,
-                                   0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
+    const std::uint8_t limits[] = {0,  0, 0,    0xFD, 0,    24,   75,   30,   160,
+                                   60, 0, 0x0A, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
     std::copy(std::begin(limits), std::end(limits), range.begin());
     base[126] = withExtension ? 1 : 0;
     SealBlock(base);
@@ -125,7 +125,8 @@ std::optional<std::vector<std::uint8_t>> LoadEdidHex(const std::string& path, st
     for (char c : text) {
         if (std::isspace(static_cast<unsigned char>(c))) continue;
         if (!std::isxdigit(static_cast<unsigned char>(c))) return fail("not a hex file");
-        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
+        const int v =
+            std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
         if (pending < 0) {
             pending = v;
         } else {

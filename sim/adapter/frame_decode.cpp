@@ -5,12 +5,14 @@
 namespace orv::sim {
 namespace {
 
-bool KnownCodecType(std::uint32_t t) { return t == 0 || t == 1 || t == 2 || t == 4 || t == 8 || t == 16; }
+bool KnownCodecType(std::uint32_t t) {
+    return t == 0 || t == 1 || t == 2 || t == 4 || t == 8 || t == 16;
+}
 
 }  // namespace
 
-bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex, bytes::ConstBytes picture,
-                        std::string* error) {
+bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
+                        bytes::ConstBytes picture, std::string* error) {
     auto fail = [&](std::string why) {
         if (error) *error = std::move(why);
         return false;
@@ -31,8 +33,8 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex, bytes
         return fail("picture rectangle leaves the " + std::to_string(monitor.width) + "x" +
                     std::to_string(monitor.height) + " screen");
     if (adapter::kCodecHeaderSize + parts > picture.size())
-        return fail("CodecHeader parts (" + std::to_string(parts) + " bytes) overrun the picture of " +
-                    std::to_string(picture.size()));
+        return fail("CodecHeader parts (" + std::to_string(parts) +
+                    " bytes) overrun the picture of " + std::to_string(picture.size()));
     if (codecType == 0) {
         const std::uint64_t expected = std::uint64_t{width} * height * (monitor.bitsPerPixel / 8);
         if (parts != expected)

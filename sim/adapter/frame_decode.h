@@ -32,8 +32,8 @@ struct MonitorPicture {
 // unknown codec type, an empty or out-of-screen rectangle, parts longer than
 // the picture, or a raw picture of the wrong size. An empty picture (the
 // encoder had nothing to write) is accepted and changes nothing.
-bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex, bytes::ConstBytes picture,
-                        std::string* error);
+bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
+                        bytes::ConstBytes picture, std::string* error);
 
 // The back buffer becomes what the monitor shows.
 void ShowFrame(MonitorPicture& monitor);

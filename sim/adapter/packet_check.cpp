@@ -18,20 +18,26 @@ Shape ShapeOf(std::uint8_t dataType) {
         case t::kViewMode64:
         case t::kViewGeometry65:
         case t::kCommit:
-        case t::kViewGeometry76: return Shape::kControl43;
+        case t::kViewGeometry76:
+            return Shape::kControl43;
         case t::kTopology:
         case t::kShowFrame:
         case t::kEdidQuery:
         case t::kVersionQuery:
-        case t::kCapsQuery: return Shape::kHeader48;
-        case t::kSerialRom: return Shape::kSerialRom;
+        case t::kCapsQuery:
+            return Shape::kHeader48;
+        case t::kSerialRom:
+            return Shape::kSerialRom;
         case t::kFrame:
-        case t::kFrameAlt: return Shape::kFrame;
+        case t::kFrameAlt:
+            return Shape::kFrame;
         case t::kOther53:
         case t::kOther54:
         case t::kOther57:
-        case t::kOther58: return Shape::kFree;
-        default: return Shape::kUnknown;
+        case t::kOther58:
+            return Shape::kFree;
+        default:
+            return Shape::kUnknown;
     }
 }
 
@@ -55,12 +61,14 @@ std::string CheckSerialRom(bytes::ConstBytes p) {
     if (op == adapter::kSromRead) {
         if (p.size() != adapter::kHeaderSize &&
             p.size() != adapter::PacketLength(adapter::kHeaderSize + std::size_t{length}))
-            return Format("serial-ROM read of %u bytes sent in %u bytes", length, unsigned(p.size()));
+            return Format("serial-ROM read of %u bytes sent in %u bytes", length,
+                          unsigned(p.size()));
         return {};
     }
     if (op == adapter::kSromWrite) {
         if (p.size() != adapter::PacketLength(adapter::kHeaderSize + std::size_t{length}))
-            return Format("serial-ROM write of %u bytes sent in %u bytes", length, unsigned(p.size()));
+            return Format("serial-ROM write of %u bytes sent in %u bytes", length,
+                          unsigned(p.size()));
         return {};
     }
     return Format("serial-ROM operation %u unknown", op);
@@ -70,7 +78,8 @@ std::string CheckSerialRom(bytes::ConstBytes p) {
 
 std::optional<int> FrameTarget(bytes::ConstBytes packet, const Topology& topology) {
     const std::uint32_t frameIndex = U32(packet, adapter::kOffFrameIndex);
-    const int screenBit = (U32(packet, adapter::kOffControlWord) & adapter::kControlWordSecondOutput) ? 1 : 0;
+    const int screenBit =
+        (U32(packet, adapter::kOffControlWord) & adapter::kControlWordSecondOutput) ? 1 : 0;
     if (frameIndex == 0) {
         if (topology[screenBit].Empty()) return std::nullopt;
         return screenBit;
@@ -92,7 +101,8 @@ std::string CheckOutPacket(std::uint8_t endpoint, bytes::ConstBytes p, const Top
     if (!adapter::HasMagic(p)) return "bad magic";
     const std::uint32_t length = U32(p, adapter::kOffLength);
     if (length != p.size())
-        return Format("length field %u does not match the transfer of %u bytes", length, unsigned(p.size()));
+        return Format("length field %u does not match the transfer of %u bytes", length,
+                      unsigned(p.size()));
     if (p.size() % adapter::kUsbPacketSize == 0)
         return Format("length %u is a multiple of 512", unsigned(p.size()));
     const std::uint8_t dataType = p[adapter::kOffDataType];
@@ -104,11 +114,13 @@ std::string CheckOutPacket(std::uint8_t endpoint, bytes::ConstBytes p, const Top
     switch (shape) {
         case Shape::kControl43:
             if (p.size() != adapter::kControlCommandSize)
-                return Format("data type %u sent in %u bytes, not 43", dataType, unsigned(p.size()));
+                return Format("data type %u sent in %u bytes, not 43", dataType,
+                              unsigned(p.size()));
             return {};
         case Shape::kHeader48:
             if (p.size() != adapter::kHeaderSize)
-                return Format("data type %u sent in %u bytes, not 48", dataType, unsigned(p.size()));
+                return Format("data type %u sent in %u bytes, not 48", dataType,
+                              unsigned(p.size()));
             return {};
         case Shape::kSerialRom:
             if (p.size() < adapter::kHeaderSize)
@@ -119,15 +131,17 @@ std::string CheckOutPacket(std::uint8_t endpoint, bytes::ConstBytes p, const Top
                 return Format("frame packet of %u bytes", unsigned(p.size()));
             const std::uint32_t picture = U32(p, adapter::kOffFramePictureLen);
             if (p.size() != adapter::PacketLength(adapter::kHeaderSize + std::size_t{picture}))
-                return Format("frame packet of %u bytes says its picture has %u", unsigned(p.size()), picture);
+                return Format("frame packet of %u bytes says its picture has %u",
+                              unsigned(p.size()), picture);
             if (!FrameTarget(p, topology))
-                return Format("frame packet (index 0x%X, screen bit %u) for a monitor not in the topology",
-                              U32(p, adapter::kOffFrameIndex),
-                              (U32(p, adapter::kOffControlWord) >> 28) & 1);
+                return Format(
+                    "frame packet (index 0x%X, screen bit %u) for a monitor not in the topology",
+                    U32(p, adapter::kOffFrameIndex), (U32(p, adapter::kOffControlWord) >> 28) & 1);
             return {};
         }
         case Shape::kFree:
-        case Shape::kUnknown: break;
+        case Shape::kUnknown:
+            break;
     }
     return {};
 }

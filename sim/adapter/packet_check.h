@@ -21,7 +21,8 @@ using Topology = std::array<adapter::ScreenEntry, 2>;
 
 // Empty when the transfer is a well-formed packet for `endpoint`, else a
 // one-line description of the first violation found.
-std::string CheckOutPacket(std::uint8_t endpoint, bytes::ConstBytes transfer, const Topology& topology);
+std::string CheckOutPacket(std::uint8_t endpoint, bytes::ConstBytes transfer,
+                           const Topology& topology);
 
 // The screen slot (0 or 1) a frame packet is for: the slot whose entry holds
 // the port bit at byte 22, or, for a packet outside the frame path (frame

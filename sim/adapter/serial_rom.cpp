@@ -16,7 +16,9 @@ constexpr std::uint32_t kRegionsBase = 0x8000;  // above both information copies
 constexpr std::uint32_t kAlign = 0x100;
 constexpr std::size_t kMaxTagLength = 64;
 
-std::uint32_t AlignDown(std::uint32_t v) { return v / kAlign * kAlign; }
+std::uint32_t AlignDown(std::uint32_t v) {
+    return v / kAlign * kAlign;
+}
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
     while (size > 0) {
@@ -88,9 +90,12 @@ std::unique_ptr<SerialRom> SerialRom::Open(const std::string& path, std::uint32_
     return std::unique_ptr<SerialRom>(new SerialRom(path, fd, romSize));
 }
 
-SerialRom::~SerialRom() { close(fd_); }
+SerialRom::~SerialRom() {
+    close(fd_);
+}
 
-bool SerialRom::Read(std::uint32_t address, std::uint32_t length, std::vector<std::uint8_t>& out) const {
+bool SerialRom::Read(std::uint32_t address, std::uint32_t length,
+                     std::vector<std::uint8_t>& out) const {
     if (!bytes::Fits(size_, address, length)) return false;
     out.resize(length);
     std::size_t done = 0;
@@ -121,8 +126,8 @@ std::optional<adapter::SromInfo> SerialRom::Info() const {
 std::optional<std::string> SerialRom::ActiveImageTag(std::string_view key) const {
     const auto info = Info();
     if (!info) return std::nullopt;
-    const adapter::SromRegion region =
-        info->Region(info->ActiveSlot() == 2 ? adapter::kRegionMainSlot2 : adapter::kRegionMainSlot1);
+    const adapter::SromRegion region = info->Region(
+        info->ActiveSlot() == 2 ? adapter::kRegionMainSlot2 : adapter::kRegionMainSlot1);
     std::vector<std::uint8_t> image;
     if (region.writtenSize == 0 || region.writtenSize > region.reservedSize ||
         !Read(region.address, region.writtenSize, image) ||

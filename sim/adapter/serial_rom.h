@@ -61,7 +61,8 @@ public:
     std::optional<std::uint32_t> LayoutVersionTag() const;
 
 private:
-    SerialRom(std::string path, int fd, std::uint32_t size) : path_(std::move(path)), fd_(fd), size_(size) {}
+    SerialRom(std::string path, int fd, std::uint32_t size)
+        : path_(std::move(path)), fd_(fd), size_(size) {}
     std::optional<std::string> ActiveImageTag(std::string_view key) const;
 
     const std::string path_;

@@ -48,9 +48,11 @@ std::vector<std::uint8_t> DefaultCaps() {
 
 EdidParams ParamsFor(const MonitorConfig& m, std::size_t adapterIndex) {
     EdidParams p;
-    p.name = m.name.empty() ? "ORV SIM " + std::to_string(adapterIndex) + "-" + std::to_string(m.port)
-                            : m.name;
-    p.serial = m.serial != 0 ? m.serial : static_cast<std::uint32_t>((adapterIndex + 1) * 100 + m.port);
+    p.name = m.name.empty()
+                 ? "ORV SIM " + std::to_string(adapterIndex) + "-" + std::to_string(m.port)
+                 : m.name;
+    p.serial =
+        m.serial != 0 ? m.serial : static_cast<std::uint32_t>((adapterIndex + 1) * 100 + m.port);
     p.width = m.width;
     p.height = m.height;
     p.refresh = m.refresh;
@@ -95,11 +97,17 @@ SimAdapter::SimAdapter(AdapterConfig config, std::size_t index, std::string busD
     for (auto& e : topology_) e = adapter::ScreenEntry{};
 }
 
-SimAdapter::~SimAdapter() { Detach(); }
+SimAdapter::~SimAdapter() {
+    Detach();
+}
 
-std::string SimAdapter::SocketPath() const { return busDir_ + "/" + config_.name + ".sock"; }
+std::string SimAdapter::SocketPath() const {
+    return busDir_ + "/" + config_.name + ".sock";
+}
 
-bool SimAdapter::Attached() const { return attached_; }
+bool SimAdapter::Attached() const {
+    return attached_;
+}
 
 bool SimAdapter::Attach(std::string* error) {
     std::lock_guard lifecycle(lifecycleMutex_);
@@ -182,7 +190,9 @@ void SimAdapter::SetAcksEnabled(bool enabled) {
     if (!enabled) acks_.clear();
 }
 
-void SimAdapter::SetLinkBroken(bool broken) { broken_ = broken; }
+void SimAdapter::SetLinkBroken(bool broken) {
+    broken_ = broken;
+}
 
 void SimAdapter::CorruptNextEdid(EdidCorruption how) {
     std::lock_guard lock(stateMutex_);
@@ -225,7 +235,8 @@ std::uint8_t SimAdapter::MaskLocked() const {
 
 bool SimAdapter::HasEndpointLocked(std::uint8_t endpoint) const {
     const auto& eps = config_.descriptor[setting_].endpoints;
-    return std::any_of(eps.begin(), eps.end(), [&](const bus::EndpointDescriptor& e) { return e.address == endpoint; });
+    return std::any_of(eps.begin(), eps.end(),
+                       [&](const bus::EndpointDescriptor& e) { return e.address == endpoint; });
 }
 
 void SimAdapter::Violation(const std::string& what) {
@@ -387,16 +398,18 @@ void SimAdapter::NotifierThread() {
 
 // ---------------------------------------------------------------- packets
 
-void SimAdapter::HandleFrame(const bus::FrameHeader& header, const std::vector<std::uint8_t>& payload) {
+void SimAdapter::HandleFrame(const bus::FrameHeader& header,
+                             const std::vector<std::uint8_t>& payload) {
     char what[128];
     switch (header.kind) {
         case bus::FrameKind::kSetAlt: {
             std::lock_guard lock(stateMutex_);
             const auto& settings = config_.descriptor;
-            auto it = payload.size() != 1 ? settings.end()
-                                          : std::find_if(settings.begin(), settings.end(), [&](const auto& s) {
-                                                return s.alternateSetting == payload[0];
-                                            });
+            auto it = payload.size() != 1
+                          ? settings.end()
+                          : std::find_if(settings.begin(), settings.end(), [&](const auto& s) {
+                                return s.alternateSetting == payload[0];
+                            });
             if (it != settings.end()) {
                 setting_ = static_cast<std::size_t>(it - settings.begin());
                 return;
@@ -405,7 +418,8 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header, const std::vector<s
         }
         case bus::FrameKind::kReset:
         case bus::FrameKind::kAbort:
-        case bus::FrameKind::kFlush: return;
+        case bus::FrameKind::kFlush:
+            return;
         case bus::FrameKind::kOut: {
             bool known;
             {
@@ -416,13 +430,15 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header, const std::vector<s
                 HandlePacket(header.endpoint, payload);
                 return;
             }
-            std::snprintf(what, sizeof what, "OUT transfer on endpoint 0x%02X, which the setting lacks",
+            std::snprintf(what, sizeof what,
+                          "OUT transfer on endpoint 0x%02X, which the setting lacks",
                           header.endpoint);
             Violation(what);
             return;
         }
         case bus::FrameKind::kDesc:
-        case bus::FrameKind::kIn: break;
+        case bus::FrameKind::kIn:
+            break;
     }
     std::snprintf(what, sizeof what, "bus frame kind 0x%02X (%zu bytes) not valid from the host",
                   static_cast<unsigned>(header.kind), payload.size());
@@ -443,7 +459,9 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
     const std::uint8_t dataType = p[adapter::kOffDataType];
     std::optional<adapter::Packet> reply;
     switch (dataType) {
-        case t::kTopology: reply = HandleTopology(p); break;
+        case t::kTopology:
+            reply = HandleTopology(p);
+            break;
         case t::kOutputPower: {
             std::lock_guard lock(stateMutex_);
             auto it = monitors_.find(p[adapter::kOffPowerPort]);
@@ -462,20 +480,35 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
         case t::kViewMode64:
         case t::kViewGeometry63:
         case t::kViewGeometry65:
-        case t::kViewGeometry76: reply = HandleView(p); break;
+        case t::kViewGeometry76:
+            reply = HandleView(p);
+            break;
         case t::kCommit: {
             std::lock_guard lock(stateMutex_);
             ++stats_.commits;
             break;
         }
-        case t::kShowFrame: HandleShowFrame(p); break;
-        case t::kEdidQuery: reply = HandleEdidQuery(p); break;
-        case t::kVersionQuery: reply = HandleVersionQuery(p); break;
-        case t::kCapsQuery: reply = adapter::BuildCapsReply(caps_); break;
-        case t::kSerialRom: reply = HandleSerialRom(p); break;
+        case t::kShowFrame:
+            HandleShowFrame(p);
+            break;
+        case t::kEdidQuery:
+            reply = HandleEdidQuery(p);
+            break;
+        case t::kVersionQuery:
+            reply = HandleVersionQuery(p);
+            break;
+        case t::kCapsQuery:
+            reply = adapter::BuildCapsReply(caps_);
+            break;
+        case t::kSerialRom:
+            reply = HandleSerialRom(p);
+            break;
         case t::kFrame:
-        case t::kFrameAlt: HandleFramePacket(p); break;
-        default: break;  // the other frame-path types are taken without effect
+        case t::kFrameAlt:
+            HandleFramePacket(p);
+            break;
+        default:
+            break;  // the other frame-path types are taken without effect
     }
     if (reply) SendIn(adapter::kPipeInReply, *reply);
 }
@@ -490,8 +523,8 @@ std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
             (e.bitsPerPixel != 32 && e.bitsPerPixel != 16 && e.bitsPerPixel != 8)) {
             char what[160];
             std::snprintf(what, sizeof what,
-                          "topology entry %d malformed: screen %u, port 0x%02X, %ux%u, %u bits", slot,
-                          e.screenIndex, e.portBit, e.width, e.height, e.bitsPerPixel);
+                          "topology entry %d malformed: screen %u, port 0x%02X, %ux%u, %u bits",
+                          slot, e.screenIndex, e.portBit, e.width, e.height, e.bitsPerPixel);
             Violation(what);
             return std::nullopt;
         }
@@ -524,11 +557,14 @@ std::optional<adapter::Packet> SimAdapter::HandleView(bytes::ConstBytes p) {
     v.wallH = U16(p, adapter::kOffViewWallH);
     if (mode) {
         v.modeW = U16(p, adapter::kOffViewModeW);
-        v.modeH = static_cast<std::uint16_t>(p[adapter::kOffViewModeHLow] | p[adapter::kOffViewModeHHigh] << 8);
+        v.modeH = static_cast<std::uint16_t>(p[adapter::kOffViewModeHLow] |
+                                             p[adapter::kOffViewModeHHigh] << 8);
         // Only RW's high byte travels in the mode commands.
-        v.regionW = static_cast<std::uint16_t>((v.regionW & 0xFF) | p[adapter::kOffViewRegionWHigh] << 8);
+        v.regionW =
+            static_cast<std::uint16_t>((v.regionW & 0xFF) | p[adapter::kOffViewRegionWHigh] << 8);
     } else {
-        v.regionW = static_cast<std::uint16_t>(p[adapter::kOffViewRegionWLow] | p[adapter::kOffViewRegionWHigh] << 8);
+        v.regionW = static_cast<std::uint16_t>(p[adapter::kOffViewRegionWLow] |
+                                               p[adapter::kOffViewRegionWHigh] << 8);
     }
     return adapter::BuildStatusReply(dataType, 0);
 }
@@ -542,10 +578,17 @@ std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) 
     std::vector<std::uint8_t> edid = it->second.edid;
     std::uint8_t replyPort = port;
     switch (std::exchange(corruption_, EdidCorruption::kNone)) {
-        case EdidCorruption::kNone: break;
-        case EdidCorruption::kChecksum: edid.back() = static_cast<std::uint8_t>(edid.back() + 1); break;
-        case EdidCorruption::kSize200: edid.resize(200, 0); break;
-        case EdidCorruption::kWrongPort: replyPort = port == 0x01 ? 0x04 : 0x01; break;
+        case EdidCorruption::kNone:
+            break;
+        case EdidCorruption::kChecksum:
+            edid.back() = static_cast<std::uint8_t>(edid.back() + 1);
+            break;
+        case EdidCorruption::kSize200:
+            edid.resize(200, 0);
+            break;
+        case EdidCorruption::kWrongPort:
+            replyPort = port == 0x01 ? 0x04 : 0x01;
+            break;
     }
     return adapter::BuildEdidReply(replyPort, 0, static_cast<std::uint32_t>(edid.size()), edid);
 }
@@ -553,7 +596,8 @@ std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) 
 std::optional<adapter::Packet> SimAdapter::HandleVersionQuery(bytes::ConstBytes p) {
     const std::uint8_t subType = p[adapter::kOffQuerySubType];
     if (subType == adapter::kVersionFirmware)
-        return adapter::BuildVersionReply(rom_->FirmwareVersionTag().value_or(config_.firmwareVersion));
+        return adapter::BuildVersionReply(
+            rom_->FirmwareVersionTag().value_or(config_.firmwareVersion));
     if (subType == adapter::kVersionLayout)
         return adapter::BuildLayoutReply(rom_->LayoutVersionTag().value_or(config_.layoutVersion));
     Violation("version query sub-type " + std::to_string(subType) + " unknown");
@@ -566,7 +610,8 @@ std::optional<adapter::Packet> SimAdapter::HandleSerialRom(bytes::ConstBytes p) 
     const std::uint32_t length = U32(p, adapter::kOffSromLength);
     char what[128];
     if (length > kMaxSromTransfer || !bytes::Fits(rom_->Size(), address, length)) {
-        std::snprintf(what, sizeof what, "serial-ROM %s of %u bytes at 0x%X leaves the ROM of 0x%X bytes",
+        std::snprintf(what, sizeof what,
+                      "serial-ROM %s of %u bytes at 0x%X leaves the ROM of 0x%X bytes",
                       op == adapter::kSromRead ? "read" : "write", length, address, rom_->Size());
         Violation(what);
         return adapter::BuildSromReply(op, address, false, {});
@@ -574,7 +619,8 @@ std::optional<adapter::Packet> SimAdapter::HandleSerialRom(bytes::ConstBytes p) 
     if (op == adapter::kSromRead) {
         std::vector<std::uint8_t> data;
         const bool ok = rom_->Read(address, length, data);
-        return adapter::BuildSromReply(op, address, ok, ok ? bytes::ConstBytes(data) : bytes::ConstBytes{});
+        return adapter::BuildSromReply(op, address, ok,
+                                       ok ? bytes::ConstBytes(data) : bytes::ConstBytes{});
     }
     const bool ok = rom_->Write(address, p.subspan(adapter::kOffSromData, length));
     if (!ok) SimLog("%s: serial-ROM file write failed at 0x%X", Name().c_str(), address);
@@ -601,7 +647,8 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
         }
         // A monitor that left meanwhile: the packet is consumed and acknowledged.
         if (frameIndex != 0 && acksEnabled_) {
-            acks_.push_back({Clock::now() + std::chrono::milliseconds(config_.ackDelayMs), frameIndex});
+            acks_.push_back(
+                {Clock::now() + std::chrono::milliseconds(config_.ackDelayMs), frameIndex});
             notifierWake_.notify_all();
         }
     }

@@ -44,12 +44,12 @@
 namespace orv::sim {
 
 struct AdapterStats {
-    std::uint64_t packets = 0;     // OUT transfers
-    std::uint64_t frames = 0;      // frame packets (types 0, 4) taken
-    std::uint64_t acks = 0;        // frame acknowledgements sent
-    std::uint64_t shows = 0;       // show-frame commands
+    std::uint64_t packets = 0;  // OUT transfers
+    std::uint64_t frames = 0;   // frame packets (types 0, 4) taken
+    std::uint64_t acks = 0;     // frame acknowledgements sent
+    std::uint64_t shows = 0;    // show-frame commands
     std::uint64_t commits = 0;
-    std::uint64_t romWrites = 0;   // serial-ROM writes done
+    std::uint64_t romWrites = 0;  // serial-ROM writes done
     std::uint64_t violations = 0;
 };
 
@@ -115,7 +115,8 @@ private:
         std::uint8_t lastType = 0;
     };
 
-    SimAdapter(AdapterConfig config, std::size_t index, std::string busDir, std::unique_ptr<SerialRom> rom);
+    SimAdapter(AdapterConfig config, std::size_t index, std::string busDir,
+               std::unique_ptr<SerialRom> rom);
 
     void IoThread();
     void NotifierThread();

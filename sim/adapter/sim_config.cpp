@@ -93,13 +93,15 @@ AdapterConfig AdapterFromJson(const Json& j) {
         const Json& d = j.at("descriptor");
         if (d.is_string()) {
             auto preset = DescriptorPreset(d.get<std::string>());
-            if (!preset) throw std::runtime_error("unknown descriptor preset " + d.get<std::string>());
+            if (!preset)
+                throw std::runtime_error("unknown descriptor preset " + d.get<std::string>());
             a.descriptor = *preset;
         } else {
             for (const Json& s : d) {
                 bus::SettingDescriptor setting{s.at("setting").get<std::uint8_t>(), {}};
                 for (const Json& e : s.at("endpoints"))
-                    setting.endpoints.push_back({e.get<std::uint8_t>(), bus::kEndpointTypeBulk, 512});
+                    setting.endpoints.push_back(
+                        {e.get<std::uint8_t>(), bus::kEndpointTypeBulk, 512});
                 a.descriptor.push_back(setting);
             }
         }
@@ -119,7 +121,9 @@ void AddMonitors(AdapterConfig& a, unsigned count) {
 
 }  // namespace
 
-bool IsPortBit(unsigned v) { return v == 0x01 || v == 0x02 || v == 0x04 || v == 0x08 || v == 0x10; }
+bool IsPortBit(unsigned v) {
+    return v == 0x01 || v == 0x02 || v == 0x04 || v == 0x08 || v == 0x10;
+}
 
 std::optional<std::vector<bus::SettingDescriptor>> DescriptorPreset(const std::string& name) {
     if (name == "standard") return bus::StandardAdapterDescriptor();
@@ -161,15 +165,18 @@ bool FinishConfig(SimConfig& c, std::string* error) {
         if (!names.insert(a.name).second) return fail("adapter name '" + a.name + "' used twice");
         if (a.identity.empty()) {
             char id[48];
-            std::snprintf(id, sizeof id, "ORVSIM-ADAPTER-%09u", static_cast<unsigned>(i % 1000000000));
+            std::snprintf(id, sizeof id, "ORVSIM-ADAPTER-%09u",
+                          static_cast<unsigned>(i % 1000000000));
             a.identity = id;
         }
         if (a.identity.size() > adapter::kIdentitySize ||
-            !std::all_of(a.identity.begin(), a.identity.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
+            !std::all_of(a.identity.begin(), a.identity.end(),
+                         [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
             return fail("identity of " + a.name + " must be at most 24 printable characters");
         if (a.romFile.empty()) a.romFile = c.romDir + "/" + a.name + ".srom";
         if (a.descriptor.empty()) a.descriptor = bus::StandardAdapterDescriptor();
-        if (a.firmwareVersion.size() > 900) return fail("firmware version of " + a.name + " too long");
+        if (a.firmwareVersion.size() > 900)
+            return fail("firmware version of " + a.name + " too long");
         std::set<std::uint8_t> ports;
         for (MonitorConfig& m : a.monitors) {
             if (!ports.insert(m.port).second) return fail("two monitors on one port of " + a.name);
@@ -186,11 +193,13 @@ std::string Usage() {
            "Simulated USB display adapters on the simulated USB bus.\n"
            "\n"
            "  --bus DIR              bus folder (default: the runtime folder's usb/)\n"
-           "  --adapters N           number of adapters (default 1; ignored with --config adapters)\n"
+           "  --adapters N           number of adapters (default 1; ignored with --config "
+           "adapters)\n"
            "  --monitors M           monitors per adapter, 0..5 (default 2: ports 0x01, 0x04)\n"
            "  --config FILE          JSON configuration (see docs/adapter-sim.md)\n"
            "  --control SOCKET       control socket (one text command per line)\n"
-           "  --edid-dir DIR         take monitor EDIDs from the *.hex files of DIR, in name order\n"
+           "  --edid-dir DIR         take monitor EDIDs from the *.hex files of DIR, in name "
+           "order\n"
            "  --edid FILE            EDID hex file for the next monitor (repeatable)\n"
            "  --rom-dir DIR          where serial-ROM files are kept\n"
            "  --firmware-version S   firmware version string (default \"v 00.00.1400.0001\")\n"
@@ -223,23 +232,36 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         if (i + 1 >= argc) return fail("missing value after " + arg);
         const std::string value = argv[++i];
         bool ok = true;
-        if (arg == "--bus") c.busDir = value;
-        else if (arg == "--adapters") ok = ParseNumber(value, adapters) && adapters <= 64;
-        else if (arg == "--monitors") ok = ParseNumber(value, monitors) && monitors <= 5;
-        else if (arg == "--config") configFile = value;
-        else if (arg == "--control") c.controlPath = value;
-        else if (arg == "--edid-dir") edidDir = value;
-        else if (arg == "--edid") edidFiles.push_back(value);
-        else if (arg == "--rom-dir") c.romDir = value;
-        else if (arg == "--firmware-version") proto.firmwareVersion = value;
-        else if (arg == "--layout-version") ok = ParseNumber(value, proto.layoutVersion, 0);
-        else if (arg == "--ack-delay") ok = ParseNumber(value, proto.ackDelayMs);
-        else if (arg == "--keepalive") ok = ParseNumber(value, proto.keepAliveMs) && proto.keepAliveMs > 0;
+        if (arg == "--bus")
+            c.busDir = value;
+        else if (arg == "--adapters")
+            ok = ParseNumber(value, adapters) && adapters <= 64;
+        else if (arg == "--monitors")
+            ok = ParseNumber(value, monitors) && monitors <= 5;
+        else if (arg == "--config")
+            configFile = value;
+        else if (arg == "--control")
+            c.controlPath = value;
+        else if (arg == "--edid-dir")
+            edidDir = value;
+        else if (arg == "--edid")
+            edidFiles.push_back(value);
+        else if (arg == "--rom-dir")
+            c.romDir = value;
+        else if (arg == "--firmware-version")
+            proto.firmwareVersion = value;
+        else if (arg == "--layout-version")
+            ok = ParseNumber(value, proto.layoutVersion, 0);
+        else if (arg == "--ack-delay")
+            ok = ParseNumber(value, proto.ackDelayMs);
+        else if (arg == "--keepalive")
+            ok = ParseNumber(value, proto.keepAliveMs) && proto.keepAliveMs > 0;
         else if (arg == "--descriptor") {
             auto preset = DescriptorPreset(value);
             ok = preset.has_value();
             if (ok) proto.descriptor = *preset;
-        } else return fail("unknown option " + arg);
+        } else
+            return fail("unknown option " + arg);
         if (!ok) return fail("bad value '" + value + "' for " + arg);
     }
     if (!configFile.empty()) {

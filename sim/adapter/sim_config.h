@@ -17,8 +17,8 @@ namespace orv::sim {
 struct MonitorConfig {
     std::uint8_t port = 0x01;  // 0x01, 0x02, 0x04, 0x08 or 0x10
     bool plugged = true;
-    std::string edidFile;  // hex EDID; empty: generated from the fields below
-    std::string name;      // empty: "ORV SIM <adapter>-<port>"
+    std::string edidFile;      // hex EDID; empty: generated from the fields below
+    std::string name;          // empty: "ORV SIM <adapter>-<port>"
     std::uint32_t serial = 0;  // 0: derived from adapter and port
     std::uint16_t width = 1920;
     std::uint16_t height = 1080;

@@ -9,7 +9,9 @@ namespace {
 std::atomic<bool> g_quiet{false};
 }
 
-void SetSimLogQuiet(bool quiet) { g_quiet = quiet; }
+void SetSimLogQuiet(bool quiet) {
+    g_quiet = quiet;
+}
 
 void SimLog(const char* format, ...) {
     if (g_quiet) return;

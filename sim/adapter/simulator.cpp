@@ -65,7 +65,9 @@ std::unique_ptr<Simulator> Simulator::Create(SimConfig config, std::string* erro
     return sim;
 }
 
-Simulator::~Simulator() { Stop(); }
+Simulator::~Simulator() {
+    Stop();
+}
 
 bool Simulator::Start(std::string* error) {
     if (!platform::MakeDirs(config_.busDir)) {
@@ -79,8 +81,8 @@ bool Simulator::Start(std::string* error) {
         }
     }
     if (!config_.controlPath.empty()) {
-        control_ = std::make_unique<ControlServer>(config_.controlPath,
-                                                   [this](std::string_view line) { return Command(line); });
+        control_ = std::make_unique<ControlServer>(
+            config_.controlPath, [this](std::string_view line) { return Command(line); });
         if (!control_->Start(error)) {
             control_.reset();
             Stop();
@@ -101,7 +103,8 @@ SimAdapter* Simulator::Find(std::string_view key) {
         if (a->Name() == key) return a.get();
     std::size_t i = 0;
     const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), i);
-    if (ec == std::errc() && end == key.data() + key.size() && i < adapters_.size()) return adapters_[i].get();
+    if (ec == std::errc() && end == key.data() + key.size() && i < adapters_.size())
+        return adapters_[i].get();
     return nullptr;
 }
 
@@ -129,7 +132,8 @@ std::string Simulator::Command(std::string_view line) {
     if (cmd == "plug" || cmd == "unplug") {
         std::uint8_t port = 0;
         if (w.size() < 3 || !ParsePort(w[2], port)) return "error: " + cmd + " needs a port bit";
-        if (cmd == "unplug") return a->Unplug(port) ? "ok" : "error: nothing plugged on " + Hex2(port);
+        if (cmd == "unplug")
+            return a->Unplug(port) ? "ok" : "error: nothing plugged on " + Hex2(port);
         std::optional<std::vector<std::uint8_t>> edid;
         if (w.size() >= 4) {
             std::string error;
@@ -148,7 +152,8 @@ std::string Simulator::Command(std::string_view line) {
         return a->Attach(&error) ? "ok" : "error: " + error;
     }
     if (cmd == "acks") {
-        if (w.size() < 3 || (w[2] != "stop" && w[2] != "resume")) return "error: acks A stop|resume";
+        if (w.size() < 3 || (w[2] != "stop" && w[2] != "resume"))
+            return "error: acks A stop|resume";
         a->SetAcksEnabled(w[2] == "resume");
         return "ok";
     }
@@ -158,10 +163,14 @@ std::string Simulator::Command(std::string_view line) {
     }
     if (cmd == "corrupt-edid") {
         const std::string how = w.size() >= 3 ? w[2] : "";
-        if (how == "checksum") a->CorruptNextEdid(EdidCorruption::kChecksum);
-        else if (how == "size") a->CorruptNextEdid(EdidCorruption::kSize200);
-        else if (how == "port") a->CorruptNextEdid(EdidCorruption::kWrongPort);
-        else return "error: corrupt-edid A checksum|size|port";
+        if (how == "checksum")
+            a->CorruptNextEdid(EdidCorruption::kChecksum);
+        else if (how == "size")
+            a->CorruptNextEdid(EdidCorruption::kSize200);
+        else if (how == "port")
+            a->CorruptNextEdid(EdidCorruption::kWrongPort);
+        else
+            return "error: corrupt-edid A checksum|size|port";
         return "ok";
     }
     if (cmd == "stats") return "ok " + StatsLine(*a);

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "protocol/adapter/srom_info.h"
-#include "sim/adapter/simulator.h"
 #include "sim/adapter/sim_log.h"
+#include "sim/adapter/simulator.h"
 #include "sim_host.h"
 
 using namespace orv;
@@ -68,7 +68,8 @@ protected:
     }
 
     void PowerOn(Host& host) {
-        EXPECT_EQ(host.Exchange(BuildControlCommand(PowerOnBody())), BuildStatusReply(type::kPowerOn, 0));
+        EXPECT_EQ(host.Exchange(BuildControlCommand(PowerOnBody())),
+                  BuildStatusReply(type::kPowerOn, 0));
     }
 
     // A frame packet with a raw picture of w x h at (0, 0).
@@ -128,7 +129,8 @@ TEST_F(SimAdapterTest, StartupExchangesAreAnsweredAsTheServiceChecksThem) {
     EXPECT_EQ(CheckEdidReply(0, edid256, 0x01).fault, ReplyFault::kNone);
     EXPECT_EQ(CheckEdidReply(0, edid256, 0x01).size, 256u);
     EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x04)), 0x04).size, 128u);
-    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x02)), 0x02).fault, ReplyFault::kStatus);
+    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x02)), 0x02).fault,
+              ReplyFault::kStatus);
 
     const Packet info = host->Exchange(BuildSromRead(kSromInfoAddress, kSromInfoSize, true));
     ASSERT_EQ(CheckSromReply(0, info), ReplyFault::kNone);
@@ -136,13 +138,21 @@ TEST_F(SimAdapterTest, StartupExchangesAreAnsweredAsTheServiceChecksThem) {
     ASSERT_TRUE(parsed);
     EXPECT_TRUE(parsed->ChecksumValid());
     EXPECT_EQ(parsed->Identity(), "IDENTITY-0123456789ABCDE");
-    const Packet backup = host->Exchange(BuildSromRead(kSromInfoBackupAddress, kSromInfoSize, false));
+    const Packet backup =
+        host->Exchange(BuildSromRead(kSromInfoBackupAddress, kSromInfoSize, false));
     EXPECT_TRUE(std::equal(info.begin() + 48, info.end(), backup.begin() + 48));
 
     // The topology, view commands and a keep-alive complete the picture.
-    EXPECT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))), ReplyFault::kNone);
-    EXPECT_EQ(host->Exchange(BuildControlCommand(ViewGeometryBody(type::kViewGeometry76, 0, 1280, 720, 1280, 720))).size(), 48u);
-    EXPECT_EQ(host->Exchange(BuildControlCommand(ViewModeBody(type::kViewMode62, 0, 1280, 720, 1280, 720, 1280, 720))).size(), 48u);
+    EXPECT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))),
+              ReplyFault::kNone);
+    EXPECT_EQ(host->Exchange(BuildControlCommand(
+                                 ViewGeometryBody(type::kViewGeometry76, 0, 1280, 720, 1280, 720)))
+                  .size(),
+              48u);
+    EXPECT_EQ(host->Exchange(BuildControlCommand(ViewModeBody(type::kViewMode62, 0, 1280, 720, 1280,
+                                                              720, 1280, 720)))
+                  .size(),
+              48u);
     Packet keepAlive;
     ASSERT_TRUE(host->ReadIn(kPipeInNotify, keepAlive));
     EXPECT_FALSE(ParseNotification(keepAlive)->IsFrameAck());
@@ -167,10 +177,13 @@ TEST_F(SimAdapterTest, SerialRomWritesReachTheFileAndSurviveARestart) {
 
     SromInfo updated = info;
     updated.SetActiveSlot(2);
-    updated.SetRegion(kRegionMainSlot2, {slot2.address, slot2.reservedSize, 464, ImageChecksum(image)});
+    updated.SetRegion(kRegionMainSlot2,
+                      {slot2.address, slot2.reservedSize, 464, ImageChecksum(image)});
     const auto raw = updated.Build();
-    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromWrite(kSromInfoAddress, raw))), ReplyFault::kNone);
-    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromWrite(kSromInfoBackupAddress, raw))), ReplyFault::kNone);
+    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromWrite(kSromInfoAddress, raw))),
+              ReplyFault::kNone);
+    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromWrite(kSromInfoBackupAddress, raw))),
+              ReplyFault::kNone);
 
     // The file holds the image.
     std::ifstream rom(config_.romDir + "/a0.srom", std::ios::binary);
@@ -184,12 +197,14 @@ TEST_F(SimAdapterTest, SerialRomWritesReachTheFileAndSurviveARestart) {
     sim_.reset();
     StartSim();
     host = Connect();
-    EXPECT_EQ(VersionText(host->Exchange(BuildVersionQuery(kVersionFirmware))), "v 00.00.1400.0009");
+    EXPECT_EQ(VersionText(host->Exchange(BuildVersionQuery(kVersionFirmware))),
+              "v 00.00.1400.0009");
     const Packet back = host->Exchange(BuildSromRead(slot2.address, 464, false));
     EXPECT_TRUE(std::equal(image.begin(), image.end(), back.begin() + kOffSromData));
 
     // Outside the ROM: refused, and counted.
-    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromRead(0xFFFFFF00, 0x200, false))), ReplyFault::kStatus);
+    EXPECT_EQ(CheckSromReply(0, host->Exchange(BuildSromRead(0xFFFFFF00, 0x200, false))),
+              ReplyFault::kStatus);
     EXPECT_EQ(Violations(), 1u);
 }
 
@@ -229,7 +244,8 @@ TEST_F(SimAdapterTest, FramesAreAcknowledgedWithTheirIndexAndShownOnShowFrame) {
     auto host = Connect();
     PowerOn(*host);
     ASSERT_TRUE(host->NextNotification());
-    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))), ReplyFault::kNone);
+    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))),
+              ReplyFault::kNone);
 
     const std::uint32_t index = (5u << 8) | 0x01;
     ASSERT_TRUE(host->Out(kPipeOutCommands, RawFrame(0, index, 16, 8)));
@@ -260,7 +276,8 @@ TEST_F(SimAdapterTest, MalformedPacketsAreCountedAndNotAnswered) {
     StartSim();
     auto host = Connect();
     PowerOn(*host);
-    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))), ReplyFault::kNone);
+    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))),
+              ReplyFault::kNone);
 
     Packet badMagic = BuildCapsQuery();
     badMagic[0] = 'X';
@@ -277,7 +294,8 @@ TEST_F(SimAdapterTest, MalformedPacketsAreCountedAndNotAnswered) {
     type53[kOffDataType] = 53;
     Packet badPicture = RawFrame(0, (4u << 8) | 0x01, 4, 4);
     bytes::PutU32(badPicture, kHeaderSize + kCodecOffWidth, 2000);  // leaves the screen
-    for (const Packet& p : {badMagic, badLength, multiple512, unknownType, otherMonitor, type53, badPicture})
+    for (const Packet& p :
+         {badMagic, badLength, multiple512, unknownType, otherMonitor, type53, badPicture})
         ASSERT_TRUE(host->Out(kPipeOutCommands, p));
     ASSERT_TRUE(host->Out(kPipeOutFrames, BuildCapsQuery()));  // wrong pipe
 
@@ -318,16 +336,21 @@ TEST_F(SimAdapterTest, FaultsOnCommandCorruptEdidStopAcksAndBreakTheLink) {
     PowerOn(*host);
     ASSERT_TRUE(host->NextNotification());
     EXPECT_EQ(sim_->Command("corrupt-edid a0 size"), "ok");
-    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault, ReplyFault::kSize);
+    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault,
+              ReplyFault::kSize);
     EXPECT_EQ(sim_->Command("corrupt-edid a0 checksum"), "ok");
-    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault, ReplyFault::kChecksum);
+    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault,
+              ReplyFault::kChecksum);
     EXPECT_EQ(sim_->Command("corrupt-edid a0 port"), "ok");
-    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault, ReplyFault::kPort);
-    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault, ReplyFault::kNone);
+    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault,
+              ReplyFault::kPort);
+    EXPECT_EQ(CheckEdidReply(0, host->Exchange(BuildEdidQuery(0x01)), 0x01).fault,
+              ReplyFault::kNone);
 
     // Without acknowledgements, a frame goes unanswered; after resuming, the
     // next one is acknowledged and is the next notification.
-    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))), ReplyFault::kNone);
+    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))),
+              ReplyFault::kNone);
     EXPECT_EQ(sim_->Command("acks a0 stop"), "ok");
     ASSERT_TRUE(host->Out(kPipeOutCommands, RawFrame(0, (1u << 8) | 1, 4, 4)));
     EXPECT_EQ(CheckCapsReply(0, host->Exchange(BuildCapsQuery())), ReplyFault::kNone);

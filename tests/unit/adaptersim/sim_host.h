@@ -29,7 +29,8 @@ public:
     bool Connected() const { return fd_ >= 0; }
 
     // The next frame the device sends; false on time-out or close.
-    bool Next(bus::FrameHeader& h, std::vector<std::uint8_t>& payload, int timeoutMs = kGenerousMs) {
+    bool Next(bus::FrameHeader& h, std::vector<std::uint8_t>& payload,
+              int timeoutMs = kGenerousMs) {
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) <= 0) return false;
         return bus::RecvFrame(fd_, h, payload, nullptr) == bus::IoResult::kOk;
@@ -66,7 +67,8 @@ public:
     // Writes on 0x02 and reads the reply on 0x82; empty on time-out.
     adapter::Packet Exchange(const adapter::Packet& request, int timeoutMs = kGenerousMs) {
         adapter::Packet reply;
-        if (!Out(adapter::kPipeOutCommands, request) || !ReadIn(adapter::kPipeInReply, reply, timeoutMs))
+        if (!Out(adapter::kPipeOutCommands, request) ||
+            !ReadIn(adapter::kPipeInReply, reply, timeoutMs))
             reply.clear();
         return reply;
     }
@@ -76,7 +78,8 @@ public:
         adapter::Packet p;
         while (ReadIn(adapter::kPipeInNotify, p, timeoutMs)) {
             auto n = adapter::ParseNotification(p);
-            if (n && !(n->kind == adapter::kNotifyFrameAck && n->status == adapter::kAckIgnore)) return n;
+            if (n && !(n->kind == adapter::kNotifyFrameAck && n->status == adapter::kAckIgnore))
+                return n;
         }
         return std::nullopt;
     }

@@ -34,7 +34,8 @@ TEST(SimEdid, GeneratedEdidsAreValidAndCarryTheirMode) {
         const auto edid = GenerateEdid(p);
         EXPECT_EQ(edid.size(), size);
         EXPECT_EQ(EdidProblem(edid), "");
-        EXPECT_EQ(EdidPreferredMode(edid), std::make_pair(std::uint16_t{3840}, std::uint16_t{2160}));
+        EXPECT_EQ(EdidPreferredMode(edid),
+                  std::make_pair(std::uint16_t{3840}, std::uint16_t{2160}));
         const std::string text(edid.begin(), edid.end());
         EXPECT_NE(text.find("WALL LEFT\n"), std::string::npos);
         EXPECT_NE(text.find("SIM1\n"), std::string::npos);
@@ -100,8 +101,19 @@ TEST(SimConfigParsing, JsonAndCommandLine) {
     auto twice = ParseConfigJson(R"({"adapters": [{"name": "a"}, {"name": "a"}]})", &error);
     EXPECT_FALSE(FinishConfig(*twice, &error));
 
-    const char* args[] = {"orv-adapter-sim", "--bus", "/b", "--rom-dir", "/r", "--adapters", "3",
-                          "--monitors", "3", "--ack-delay", "20", "--descriptor", "second-setting"};
+    const char* args[] = {"orv-adapter-sim",
+                          "--bus",
+                          "/b",
+                          "--rom-dir",
+                          "/r",
+                          "--adapters",
+                          "3",
+                          "--monitors",
+                          "3",
+                          "--ack-delay",
+                          "20",
+                          "--descriptor",
+                          "second-setting"};
     CommandLine cl = ParseCommandLine(static_cast<int>(std::size(args)), args);
     ASSERT_TRUE(cl.config) << cl.message;
     ASSERT_EQ(cl.config->adapters.size(), 3u);
@@ -150,7 +162,8 @@ TEST(SimSerialRom, NewRomHasBothInfoCopiesAndRegionsInsideIt) {
         EXPECT_FALSE(rom->FirmwareVersionTag());  // nothing written yet
     }
     // An existing file wins over the configuration.
-    auto again = SerialRom::Open(dir + "/rom" + std::to_string(kMinRomSize), kDefaultRomSize, "OTHER", &error);
+    auto again = SerialRom::Open(dir + "/rom" + std::to_string(kMinRomSize), kDefaultRomSize,
+                                 "OTHER", &error);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->Size(), kMinRomSize);
     EXPECT_EQ(again->Info()->Identity(), "ID-1");
@@ -178,12 +191,12 @@ TEST(SimFrameDecode, CodecHeaderIsCheckedAgainstPictureAndScreen) {
     EXPECT_TRUE(DecodeFramePicture(m, 0x101, picture(0, 0, 8, 4, 128, 32 + 128), &error)) << error;
     EXPECT_EQ(m.backFrameIndex, 0x101u);
     EXPECT_TRUE(DecodeFramePicture(m, 0x201, {}, &error));  // empty picture: nothing to draw
-    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 60, 8, 4, 128, 160), &error));   // off screen
-    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(8, 0, 8, 4, 500, 160), &error));    // parts overrun
-    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 0, 8, 4, 100, 160), &error));    // raw size
-    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(3, 0, 8, 4, 10, 160), &error));     // codec type
-    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 0, 0, 4, 0, 32), &error));       // empty rect
-    EXPECT_FALSE(DecodeFramePicture(m, 1, std::vector<std::uint8_t>(20), &error));   // short header
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 60, 8, 4, 128, 160), &error));  // off screen
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(8, 0, 8, 4, 500, 160), &error));  // parts overrun
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 0, 8, 4, 100, 160), &error));  // raw size
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(3, 0, 8, 4, 10, 160), &error));   // codec type
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 0, 0, 4, 0, 32), &error));     // empty rect
+    EXPECT_FALSE(DecodeFramePicture(m, 1, std::vector<std::uint8_t>(20), &error));  // short header
     EXPECT_EQ(m.backFrameIndex, 0x101u);
     ShowFrame(m);
     EXPECT_EQ(m.frontFrameIndex, 0x101u);
