@@ -26,7 +26,8 @@ constexpr std::uint32_t kTransferSize = 3u * 1024u * 1024u;
 class DeviceEnd {
 public:
     explicit DeviceEnd(std::function<std::uint64_t(int)> serve) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orv-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orv-bench-XXXXXX").string();
         folder_ = mkdtemp(pattern.data()) ? pattern : std::string();
         path_ = folder_ + "/adapter.sock";
         listener_ = orv::bus::ListenAt(path_);
@@ -68,8 +69,7 @@ void BM_LinkBulkOut3MiB(benchmark::State& state) {
         orv::bus::FrameHeader header;
         std::vector<std::uint8_t> payload;
         std::uint64_t bytes = 0;
-        while (orv::bus::RecvFrame(connection, header, payload, nullptr) ==
-               orv::bus::IoResult::kOk)
+        while (orv::bus::RecvFrame(connection, header, payload, nullptr) == orv::bus::IoResult::kOk)
             if (header.kind == orv::bus::FrameKind::kOut) bytes += payload.size();
         return bytes;
     });

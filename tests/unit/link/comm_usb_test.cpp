@@ -95,10 +95,9 @@ TEST_F(CommUsbTest, ConnectResetsEveryPipeAndGivesIt3000Ms) {
     }
     const auto calls = fake.Calls();
     const std::vector<std::string> head(calls.begin(), calls.begin() + 6);
-    EXPECT_EQ(head, (std::vector<std::string>{"Open /dev/adapter", "Initialize",
-                                              "QueryInterfaceSettings 0",
-                                              "SetCurrentAlternateSetting 0", "QueryPipe 0 0",
-                                              "ResetPipe 0x01"}));
+    EXPECT_EQ(head, (std::vector<std::string>{
+                        "Open /dev/adapter", "Initialize", "QueryInterfaceSettings 0",
+                        "SetCurrentAlternateSetting 0", "QueryPipe 0 0", "ResetPipe 0x01"}));
     EXPECT_EQ(Count("SetPipePolicy 0x82 3000"), 1);
     EXPECT_TRUE(LogLines().empty());
 }
@@ -121,9 +120,9 @@ TEST_F(CommUsbTest, TwoEndpointInterfaceFailsConnectWith2) {
     EXPECT_EQ(Connect(), 2);
     EXPECT_EQ(Count("QueryInterfaceSettings 15"), 1);  // all 16 indices tried
     EXPECT_EQ(fake_->Calls().back(), "Free");
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                              "COvwCommUSB::QueryUSBInterface() error1\n",
-                              "COvwCommUSB::Connect():QueryUSBInterface error.\n"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"COvwCommUSB::QueryUSBInterface() error1\n",
+                                        "COvwCommUSB::Connect():QueryUSBInterface error.\n"}));
     std::uint32_t length = 4;
     EXPECT_EQ(link_->Write(0x02, buffer_.data(), length), 3);
 }
@@ -150,11 +149,11 @@ TEST_F(CommUsbTest, OpenInitializeAndPipeFailuresAreReported) {
     Fake().FailNext(Op::kQueryPipe, platform::kErrorGenFailure);
     EXPECT_EQ(Connect(), 2);
     EXPECT_FALSE(link_->Connected());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                              "COvwCommUSB::Connect():CreateFile error.\n",
-                              "COvwCommUSB::Connect():WinUsb_Initialize error.\n",
-                              "COvwCommUSB::QueryUSBInterface() error2\n",
-                              "COvwCommUSB::Connect():QueryUSBInterface error.\n"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"COvwCommUSB::Connect():CreateFile error.\n",
+                                        "COvwCommUSB::Connect():WinUsb_Initialize error.\n",
+                                        "COvwCommUSB::QueryUSBInterface() error2\n",
+                                        "COvwCommUSB::Connect():QueryUSBInterface error.\n"}));
 }
 
 TEST_F(CommUsbTest, EnumeratedInterfaceIsTakenOverAsItIs) {
@@ -260,8 +259,8 @@ TEST_F(CommUsbTest, FailedTransactReturnsTheSystemErrorAndBreaksTheLink) {
     EXPECT_EQ(link_->Transact(0x02, buffer_.data(), request, 0x82, buffer_.data(), reply), 121);
     EXPECT_EQ(Count("ReadPipe 0x82"), 1);
     EXPECT_TRUE(link_->LinkBroken());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"WinUsb_WritePipe error!\n",
-                                                    "WinUsb_ReadPipe error!\n"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"WinUsb_WritePipe error!\n", "WinUsb_ReadPipe error!\n"}));
 }
 
 TEST_F(CommUsbTest, DisconnectAbortsAndFlushesEveryPipeThenFrees) {
@@ -271,9 +270,8 @@ TEST_F(CommUsbTest, DisconnectAbortsAndFlushesEveryPipeThenFrees) {
     EXPECT_FALSE(link_->Connected());
     const auto calls = fake_->Calls();
     const std::vector<std::string> tail(calls.end() - 9, calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"AbortPipe 0x01", "FlushPipe 0x01",
-                                              "AbortPipe 0x02", "FlushPipe 0x02",
-                                              "AbortPipe 0x81", "FlushPipe 0x81",
+    EXPECT_EQ(tail, (std::vector<std::string>{"AbortPipe 0x01", "FlushPipe 0x01", "AbortPipe 0x02",
+                                              "FlushPipe 0x02", "AbortPipe 0x81", "FlushPipe 0x81",
                                               "AbortPipe 0x82", "FlushPipe 0x82", "Free"}));
     std::uint32_t length = 4;
     EXPECT_EQ(link_->Read(0x81, buffer_.data(), length), 3);
@@ -316,9 +314,9 @@ TEST_F(CommUsbTest, TransactOverTheSimulatedBus) {
         Bytes request(100, round);
         request[0] = 0;
         std::uint32_t requestLength = 100, replyLength = 100;
-        ASSERT_EQ(link.Transact(0x02, request.data(), requestLength, 0x82, request.data(),
-                                replyLength),
-                  0);
+        ASSERT_EQ(
+            link.Transact(0x02, request.data(), requestLength, 0x82, request.data(), replyLength),
+            0);
         EXPECT_EQ(replyLength, 100u);
         EXPECT_EQ(request[0], round);
         EXPECT_EQ(request[99], 0);

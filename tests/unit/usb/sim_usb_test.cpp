@@ -29,7 +29,8 @@ protected:
         device_.Accept();
         ASSERT_TRUE(host_.Initialize());
         for (std::uint8_t pipe : {0x01, 0x02, 0x81, 0x82})
-            ASSERT_TRUE(host_.SetPipePolicy(pipe, usb::PipePolicy::kPipeTransferTimeout, timeoutMs));
+            ASSERT_TRUE(
+                host_.SetPipePolicy(pipe, usb::PipePolicy::kPipeTransferTimeout, timeoutMs));
     }
     // Reads `pipe` into a buffer of `size` bytes; the data, or nothing with
     // the last error in `error`.

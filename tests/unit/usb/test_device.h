@@ -53,8 +53,8 @@ public:
 
     // Takes the host's pending connection and, unless `settings` is empty,
     // sends the DESC frame.
-    void Accept(const std::vector<bus::SettingDescriptor>& settings =
-                    bus::StandardAdapterDescriptor()) {
+    void Accept(
+        const std::vector<bus::SettingDescriptor>& settings = bus::StandardAdapterDescriptor()) {
         connection_ = accept(listener_, nullptr, nullptr);
         ASSERT_GE(connection_, 0);
         if (!settings.empty()) Send(bus::FrameKind::kDesc, 0, bus::EncodeDescriptor(settings));
