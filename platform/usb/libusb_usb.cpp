@@ -13,17 +13,27 @@ namespace {
 
 ErrorCode FromLibUsb(int rc) {
     switch (rc) {
-        case LIBUSB_ERROR_TIMEOUT: return platform::kErrorSemTimeout;
-        case LIBUSB_ERROR_NO_DEVICE: return platform::kErrorDeviceNotConnected;
-        case LIBUSB_ERROR_NOT_FOUND: return platform::kErrorFileNotFound;
+        case LIBUSB_ERROR_TIMEOUT:
+            return platform::kErrorSemTimeout;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return platform::kErrorFileNotFound;
         case LIBUSB_ERROR_ACCESS:
-        case LIBUSB_ERROR_BUSY: return platform::kErrorAccessDenied;
-        case LIBUSB_ERROR_INVALID_PARAM: return platform::kErrorInvalidParameter;
-        case LIBUSB_ERROR_NO_MEM: return platform::kErrorNotEnoughMemory;
-        case LIBUSB_ERROR_OVERFLOW: return platform::kErrorMoreData;
-        case LIBUSB_ERROR_INTERRUPTED: return platform::kErrorOperationAborted;
-        case LIBUSB_ERROR_NOT_SUPPORTED: return platform::kErrorNotSupported;
-        default: return platform::kErrorGenFailure;
+        case LIBUSB_ERROR_BUSY:
+            return platform::kErrorAccessDenied;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return platform::kErrorInvalidParameter;
+        case LIBUSB_ERROR_NO_MEM:
+            return platform::kErrorNotEnoughMemory;
+        case LIBUSB_ERROR_OVERFLOW:
+            return platform::kErrorMoreData;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return platform::kErrorNotSupported;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 
@@ -106,9 +116,10 @@ public:
                 const libusb_interface_descriptor& alt = iface.altsetting[a];
                 bus::SettingDescriptor s{alt.bAlternateSetting, {}};
                 for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    s.endpoints.push_back({alt.endpoint[e].bEndpointAddress,
-                                           static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
-                                           alt.endpoint[e].wMaxPacketSize});
+                    s.endpoints.push_back(
+                        {alt.endpoint[e].bEndpointAddress,
+                         static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
+                         alt.endpoint[e].wMaxPacketSize});
                 settings.push_back(std::move(s));
             }
         }
@@ -209,6 +220,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Interface> CreateLibUsb() { return std::make_unique<LibUsb>(); }
+std::unique_ptr<Interface> CreateLibUsb() {
+    return std::make_unique<LibUsb>();
+}
 
 }  // namespace orv::usb

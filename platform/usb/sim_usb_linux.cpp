@@ -32,12 +32,13 @@ bool SetSocketTimeout(int fd, int option, std::chrono::microseconds timeout) {
 SimUsb::SimUsb(std::chrono::microseconds timeoutUnit)
     : timeoutUnit_(timeoutUnit), in_(kInPipeByteLimit) {}
 
-SimUsb::~SimUsb() { Free(); }
+SimUsb::~SimUsb() {
+    Free();
+}
 
 bool SimUsb::Open(const std::string& devicePath) {
     if (state_ != State::kIdle) {
-        SetLastError(state_ == State::kFreed ? kErrorInvalidHandle
-                                             : platform::kErrorAlreadyExists);
+        SetLastError(state_ == State::kFreed ? kErrorInvalidHandle : platform::kErrorAlreadyExists);
         return false;
     }
     socket_ = bus::ConnectTo(devicePath);
@@ -90,8 +91,7 @@ bool SimUsb::Usable() const {
     return true;
 }
 
-bool SimUsb::QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                    InterfaceDescriptor& descriptor) {
+bool SimUsb::QueryInterfaceSettings(std::uint8_t alternateIndex, InterfaceDescriptor& descriptor) {
     return Usable() && settings_.QueryInterfaceSettings(alternateIndex, descriptor);
 }
 
@@ -123,9 +123,8 @@ bool SimUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t b
         SetLastError(kErrorInvalidParameter);
         return false;
     }
-    const ErrorCode err =
-        in_.Pop(pipeId, buffer, bufferLength, transferred,
-                ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
+    const ErrorCode err = in_.Pop(pipeId, buffer, bufferLength, transferred,
+                                  ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
     if (err != platform::kErrorSuccess) {
         SetLastError(err);
         return false;
