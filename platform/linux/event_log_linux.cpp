@@ -13,9 +13,12 @@ std::string g_ident;  // guarded by g_identMutex
 
 int Priority(std::uint16_t type) {
     switch (type) {
-        case kEventLogErrorType: return LOG_ERR;
-        case kEventLogWarningType: return LOG_WARNING;
-        default: return LOG_INFO;
+        case kEventLogErrorType:
+            return LOG_ERR;
+        case kEventLogWarningType:
+            return LOG_WARNING;
+        default:
+            return LOG_INFO;
     }
 }
 

@@ -36,7 +36,8 @@ ConsoleSession SessionOf(uid_t uid) {
     session.user = pw ? pw->pw_name : "";
     session.home = "/";
     session.environment = {"DISPLAY=:42", "XDG_RUNTIME_DIR=/run/user/4242",
-                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus", "PATH=/bin:/usr/bin"};
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus",
+                           "PATH=/bin:/usr/bin"};
     return session;
 }
 
@@ -112,7 +113,9 @@ TEST(Process, SingleInstanceLockIsHeldForTheObjectsLife) {
 }
 
 std::vector<std::string> g_lines;
-void Capture(const char* line) { g_lines.emplace_back(line); }
+void Capture(const char* line) {
+    g_lines.emplace_back(line);
+}
 
 TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/orv-test-bus", 1);
