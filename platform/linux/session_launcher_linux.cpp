@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -141,10 +142,12 @@ struct ChildPlan {
     const char* home = "/";
 };
 
-// Runs in the forked child: default signal mask and SIGPIPE, the user's
-// groups, gid and uid (in that order, so privileges are dropped last), home
-// folder, exec. On failure the errno goes to `reportFd`.
+// Runs in the forked child: no descriptor but 0-2 survives the exec, default
+// signal mask and SIGPIPE, the user's groups, gid and uid (in that order, so
+// privileges are dropped last), home folder, exec. On failure the errno goes
+// to `reportFd`.
 [[noreturn]] void ExecAsUser(const ChildPlan& plan, int reportFd) {
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

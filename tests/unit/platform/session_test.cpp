@@ -45,10 +45,13 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     test::TempDir dir;
     const std::string out = dir.File("env.txt");
     setenv("ORV_NOT_FOR_THE_SESSION", "1", 1);
+    const int leaked = dup(STDIN_FILENO);  // inheritable, unlike the launcher's own
     SessionLauncher launcher(std::make_unique<FixedSession>(SessionOf(geteuid())));
     int pid = 0;
-    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", "env > " + out + "; exit 3"}, &pid),
-              SessionLauncher::Result::kStarted);
+    const std::string script = "env > " + out + "; [ -e /proc/$$/fd/" + std::to_string(leaked) +
+                               " ] && echo LEAKED >> " + out + "; exit 3";
+    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", script}, &pid), SessionLauncher::Result::kStarted);
+    close(leaked);
     EXPECT_GT(pid, 0);
     EXPECT_EQ(launcher.WaitForExit(pid, 30000), 3);
     const std::string env = test::ReadFile(out);
@@ -57,6 +60,7 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     EXPECT_NE(env.find("DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus\n"),
               std::string::npos);
     EXPECT_EQ(env.find("ORV_NOT_FOR_THE_SESSION"), std::string::npos);
+    EXPECT_EQ(env.find("LEAKED"), std::string::npos);
     unsetenv("ORV_NOT_FOR_THE_SESSION");
 }
 
