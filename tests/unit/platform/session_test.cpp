@@ -36,7 +36,8 @@ ConsoleSession SessionOf(uid_t uid) {
     session.user = pw ? pw->pw_name : "";
     session.home = "/";
     session.environment = {"DISPLAY=:42", "XDG_RUNTIME_DIR=/run/user/4242",
-                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus", "PATH=/bin:/usr/bin"};
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus",
+                           "PATH=/bin:/usr/bin"};
     return session;
 }
 
@@ -44,10 +45,13 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     test::TempDir dir;
     const std::string out = dir.File("env.txt");
     setenv("ORV_NOT_FOR_THE_SESSION", "1", 1);
+    const int leaked = dup(STDIN_FILENO);  // inheritable, unlike the launcher's own
     SessionLauncher launcher(std::make_unique<FixedSession>(SessionOf(geteuid())));
     int pid = 0;
-    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", "env > " + out + "; exit 3"}, &pid),
-              SessionLauncher::Result::kStarted);
+    const std::string script = "env > " + out + "; [ -e /proc/$$/fd/" + std::to_string(leaked) +
+                               " ] && echo LEAKED >> " + out + "; exit 3";
+    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", script}, &pid), SessionLauncher::Result::kStarted);
+    close(leaked);
     EXPECT_GT(pid, 0);
     EXPECT_EQ(launcher.WaitForExit(pid, 30000), 3);
     const std::string env = test::ReadFile(out);
@@ -56,6 +60,7 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     EXPECT_NE(env.find("DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus\n"),
               std::string::npos);
     EXPECT_EQ(env.find("ORV_NOT_FOR_THE_SESSION"), std::string::npos);
+    EXPECT_EQ(env.find("LEAKED"), std::string::npos);
     unsetenv("ORV_NOT_FOR_THE_SESSION");
 }
 
@@ -112,7 +117,9 @@ TEST(Process, SingleInstanceLockIsHeldForTheObjectsLife) {
 }
 
 std::vector<std::string> g_lines;
-void Capture(const char* line) { g_lines.emplace_back(line); }
+void Capture(const char* line) {
+    g_lines.emplace_back(line);
+}
 
 TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/orv-test-bus", 1);
