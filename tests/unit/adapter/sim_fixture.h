@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -52,9 +53,12 @@ inline int QueryVersionOnly(link::COvwCommBase& link, std::string& version) {
 class SimBusTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("orv-simbus-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // Lower case throughout, as device paths usually are: removals may
+        // name the path in another case and are matched in lower case.
+        std::string name = std::string("orv-simbus-") + std::to_string(getpid()) + "-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        root_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "usb");
         std::filesystem::create_directories(root_ / "rom");
@@ -63,7 +67,7 @@ protected:
     }
     void TearDown() override {
         adapters_.clear();
-        std::filesystem::remove_all(root_);
+        if (!getenv("ORV_KEEP_TEST_DIR")) std::filesystem::remove_all(root_);
     }
 
     // A simulated adapter named `name` with monitors on `ports`.
