@@ -95,9 +95,14 @@ void ComputeSymbols(const PictureDescriptor& d, std::uint16_t* const out[3], boo
         curRow[k] = rows.data() + k * w;
         aboveRow[k] = rows.data() + (3 + k) * w;
     }
-    auto spread = [&](const std::uint8_t* src, std::int16_t* const dst[3]) {
+    auto spread = [w](const std::uint8_t* src, std::int16_t* const dst[3]) {
+        std::int16_t* const b = dst[0];
+        std::int16_t* const g = dst[1];
+        std::int16_t* const r = dst[2];
         for (std::size_t x = 0; x < w; ++x) {
-            for (unsigned k = 0; k < 3; ++k) dst[k][x] = src[4 * x + k];
+            b[x] = src[4 * x];
+            g[x] = src[4 * x + 1];
+            r[x] = src[4 * x + 2];
         }
     };
     if (vectors) spread(cur, curRow);
