@@ -73,20 +73,36 @@ void Encode(benchmark::State& state, std::uint32_t code, bool byType) {
     codec::PictureEncoder enc;
     std::uint32_t length = 0;
     for (auto _ : state) {
-        if (byType) enc.EncodeType(d, code, out, length);
-        else enc.Encode(d, out, length);
+        if (byType)
+            enc.EncodeType(d, code, out, length);
+        else
+            enc.Encode(d, out, length);
         benchmark::DoNotOptimize(out.data());
     }
     Report(state, length);
 }
 
-void BM_RawCopy(benchmark::State& s) { Encode(s, adapter::kCompressRaw, false); }
-void BM_Jpeg(benchmark::State& s) { Encode(s, adapter::kCodecJpeg, true); }
-void BM_JpegFromYuv(benchmark::State& s) { Encode(s, adapter::kCompressJpegFromYuv, false); }
-void BM_Yuv(benchmark::State& s) { Encode(s, adapter::kCompressYuv, false); }
-void BM_PlaneDelta(benchmark::State& s) { Encode(s, adapter::kCodecPlaneDelta, true); }
-void BM_Cache(benchmark::State& s) { Encode(s, adapter::kCompressCache, false); }
-void BM_Predictive(benchmark::State& s) { Encode(s, adapter::kCompressPredictive, false); }
+void BM_RawCopy(benchmark::State& s) {
+    Encode(s, adapter::kCompressRaw, false);
+}
+void BM_Jpeg(benchmark::State& s) {
+    Encode(s, adapter::kCodecJpeg, true);
+}
+void BM_JpegFromYuv(benchmark::State& s) {
+    Encode(s, adapter::kCompressJpegFromYuv, false);
+}
+void BM_Yuv(benchmark::State& s) {
+    Encode(s, adapter::kCompressYuv, false);
+}
+void BM_PlaneDelta(benchmark::State& s) {
+    Encode(s, adapter::kCodecPlaneDelta, true);
+}
+void BM_Cache(benchmark::State& s) {
+    Encode(s, adapter::kCompressCache, false);
+}
+void BM_Predictive(benchmark::State& s) {
+    Encode(s, adapter::kCompressPredictive, false);
+}
 
 void BM_Anchor_Memcpy(benchmark::State& state) {
     const auto& src = Picture(state.range(0));
@@ -138,7 +154,8 @@ void BM_Anchor_CharLS(benchmark::State& state) {
     // JPEG-LS takes packed BGR; the conversion is done once, outside the loop.
     const auto& src = Picture(state.range(0));
     std::vector<std::uint8_t> bgr;
-    for (std::size_t i = 0; i < src.size(); i += 4) bgr.insert(bgr.end(), {src[i], src[i + 1], src[i + 2]});
+    for (std::size_t i = 0; i < src.size(); i += 4)
+        bgr.insert(bgr.end(), {src[i], src[i + 1], src[i + 2]});
     std::vector<std::uint8_t> dst(2 * bgr.size() + 4096);
     std::size_t size = 0;
     for (auto _ : state) {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "service/codec/coders.h"
 #include "protocol/adapter/predictive_model.h"
+#include "service/codec/coders.h"
 
 namespace orv::codec {
 namespace {
@@ -27,7 +27,9 @@ inline V8 Load(const std::int16_t* p) {
     return v;
 }
 
-inline V8 Select(V8 mask, V8 yes, V8 no) { return (mask & yes) | (~mask & no); }
+inline V8 Select(V8 mask, V8 yes, V8 no) {
+    return (mask & yes) | (~mask & no);
+}
 
 // Symbols of one pixel, scalar. `cur` and `above` point at their rows;
 // `above` is null on the first row.

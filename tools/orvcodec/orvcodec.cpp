@@ -128,7 +128,8 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& data, std::ost
 
 bool WriteFile(const std::string& path, bytes::ConstBytes data, std::ostream& err) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     if (!out.flush()) {
         err << "orvcodec: cannot write " << path << "\n";
         return false;
@@ -199,8 +200,8 @@ int Encode(const Options& o, std::ostream& err) {
     if (!o.packet) return WriteFile(o.values.at("out"), picture, err) ? 0 : 1;
     std::vector<std::uint8_t> packet(adapter::kHeaderSize + picture.size() + 1, 0);
     std::copy(picture.begin(), picture.end(), packet.begin() + adapter::kHeaderSize);
-    const std::uint32_t length = adapter::WriteFramePacketHeader(
-        packet, static_cast<std::uint32_t>(picture.size()), 0);
+    const std::uint32_t length =
+        adapter::WriteFramePacketHeader(packet, static_cast<std::uint32_t>(picture.size()), 0);
     packet.resize(length);
     return WriteFile(o.values.at("out"), packet, err) ? 0 : 1;
 }
@@ -233,10 +234,9 @@ int Info(const Options& o, std::ostream& out, std::ostream& err) {
         err << "orvcodec: " << o.files[0] << ": shorter than a picture header\n";
         return 1;
     }
-    out << "codec_type=" << h.codecType << "\nx=" << h.x << "\ny=" << h.y
-        << "\nheight=" << h.height << "\nwidth=" << h.width << "\npart1=" << h.parts[0]
-        << "\npart2=" << h.parts[1] << "\npart3=" << h.parts[2]
-        << "\npicture_length=" << h.PictureLength()
+    out << "codec_type=" << h.codecType << "\nx=" << h.x << "\ny=" << h.y << "\nheight=" << h.height
+        << "\nwidth=" << h.width << "\npart1=" << h.parts[0] << "\npart2=" << h.parts[1]
+        << "\npart3=" << h.parts[2] << "\npicture_length=" << h.PictureLength()
         << "\npacket_length=" << adapter::PacketLength(adapter::kHeaderSize + h.PictureLength())
         << "\n";
     return 0;
@@ -290,7 +290,7 @@ int Bench(const Options& o, std::ostream& out, std::ostream& err) {
         bool byCode;
         std::uint32_t number;
     };
-    const Row rows[] = {{"254 raw", true, 254},        {"228 yuv", true, 228},
+    const Row rows[] = {{"254 raw", true, 254},       {"228 yuv", true, 228},
                         {"224 jpeg/yuv", true, 224},  {"type 8 jpeg", false, 8},
                         {"type 1 delta", false, 1},   {"226 cache", true, 226},
                         {"227 predictive", true, 227}};
@@ -298,17 +298,21 @@ int Bench(const Options& o, std::ostream& out, std::ostream& err) {
     // Code 224 takes the YUV picture as its input; make it once.
     const std::vector<std::uint8_t> yuv = EncodeCode(enc, image, adapter::kCompressYuv, quality);
     out << std::left << std::setw(16) << "code" << std::right << std::setw(12) << "MPixel/s"
-        << std::setw(12) << "bytes" << std::setw(10) << "ratio" << "\n";
+        << std::setw(12) << "bytes" << std::setw(10) << "ratio"
+        << "\n";
     for (const Row& row : rows) {
         codec::PictureDescriptor d = Describe(image, row.number, quality);
         if (row.number == adapter::kCompressJpegFromYuv) d.pixels = yuv;
-        std::vector<std::uint8_t> buffer(row.byCode ? codec::MaxPictureLength(d)
-                                                    : codec::MaxPictureLengthForType(d, row.number));
+        std::vector<std::uint8_t> buffer(row.byCode
+                                             ? codec::MaxPictureLength(d)
+                                             : codec::MaxPictureLengthForType(d, row.number));
         std::uint32_t length = 0;
         const auto start = std::chrono::steady_clock::now();
         for (std::uint32_t i = 0; i < std::max(1u, iterations); ++i) {
-            if (row.byCode) enc.Encode(d, buffer, length);
-            else enc.EncodeType(d, row.number, buffer, length);
+            if (row.byCode)
+                enc.Encode(d, buffer, length);
+            else
+                enc.EncodeType(d, row.number, buffer, length);
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

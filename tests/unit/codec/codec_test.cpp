@@ -18,7 +18,8 @@ struct Pixels {
 };
 
 Pixels FromRows(std::initializer_list<std::initializer_list<std::array<std::uint8_t, 3>>> rows) {
-    Pixels p{{}, static_cast<std::uint16_t>(rows.begin()->size()),
+    Pixels p{{},
+             static_cast<std::uint16_t>(rows.begin()->size()),
              static_cast<std::uint16_t>(rows.size())};
     for (const auto& row : rows) {
         for (const auto& bgr : row) p.px.insert(p.px.end(), {bgr[0], bgr[1], bgr[2], 0xFF});
@@ -80,14 +81,15 @@ TEST(Codec, RawIdentificationPictureFillsItsPacket) {
     codec::PictureEncoder enc;
     ASSERT_EQ(enc.EncodeFramePacket(d, 1, packet), 3686480u);
 
-    const std::uint8_t head[] = {'o', 'r', 'v', 'v', 'a', 'r', 'k', 'e', 'l', 's', 't', 'a',
-                                 0x50, 0x40, 0x38, 0x00,   // 3,686,480
-                                 0x04, 0x00, 0x00, 0x30,   // ControlWord, screen bit set
-                                 0, 3, 0, 0, 0, 0,         // type, 3, FrameIndex
-                                 0x20, 0x40, 0x38, 0x00,   // picture length 3,686,432
+    const std::uint8_t head[] = {'o',  'r',  'v',  'v',  'a',  'r',  'k',  'e',
+                                 'l',  's',  't',  'a',  0x50, 0x40, 0x38, 0x00,  // 3,686,480
+                                 0x04, 0x00, 0x00, 0x30,           // ControlWord, screen bit set
+                                 0,    3,    0,    0,    0,    0,  // type, 3, FrameIndex
+                                 0x20, 0x40, 0x38, 0x00,           // picture length 3,686,432
                                  0x11};
     EXPECT_TRUE(std::equal(std::begin(head), std::end(head), packet.begin()));
-    EXPECT_TRUE(std::all_of(packet.begin() + 31, packet.begin() + 48, [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(packet.begin() + 31, packet.begin() + 48, [](auto b) { return b == 0; }));
     const adapter::CodecHeader h = Header(bytes::ConstBytes(packet).subspan(48));
     EXPECT_EQ(h.codecType, adapter::kCodecRaw);
     EXPECT_EQ(h.x, 7u);
@@ -206,8 +208,8 @@ TEST(Codec, RawCopyTakesEightSixteenAndThirtyTwoBits) {
 // G and R are constant (20 and 30): their second row is a run of 0 with two
 // repeats, written as three literals.
 TEST(Codec, PlaneDeltaHandWorked) {
-    const Pixels p = FromRows({{{10, 20, 30}, {12, 20, 30}, {9, 20, 30}},
-                               {{10, 20, 30}, {12, 20, 30}, {12, 20, 30}}});
+    const Pixels p = FromRows(
+        {{{10, 20, 30}, {12, 20, 30}, {9, 20, 30}}, {{10, 20, 30}, {12, 20, 30}, {12, 20, 30}}});
     const auto picture = EncodeType(p, adapter::kCodecPlaneDelta);
     EXPECT_EQ(Header(picture).codecType, adapter::kCodecPlaneDelta);
     EXPECT_EQ(Part(picture, 0), Padded({0x30, 10, 12, 9, 0x20, 0, 0, 0x10, 6}));
@@ -242,7 +244,8 @@ TEST(Codec, PlaneDeltaConstantPlane) {
 // two slot-1 codes: 44 bits, the last word counts (12 + 8) / 8 = 2 bytes.
 // G and R are 0: announce slot 0 = 0 and six slot-0 codes, 24 bits.
 TEST(Codec, CacheCoderHandWorked) {
-    const Pixels p = FromRows({{{5, 0, 0}, {5, 0, 0}, {5, 0, 0}}, {{5, 0, 0}, {7, 0, 0}, {7, 0, 0}}});
+    const Pixels p =
+        FromRows({{{5, 0, 0}, {5, 0, 0}, {5, 0, 0}}, {{5, 0, 0}, {7, 0, 0}, {7, 0, 0}}});
     const auto picture = EncodeType(p, adapter::kCodecCache);
     EXPECT_EQ(Part(picture, 0), Padded({0x3B, 0x14, 0xC0, 0x1E, 0x07, 0x05}));
     EXPECT_EQ(Part(picture, 1), Padded({0x3B, 0, 0, 0}));
@@ -282,8 +285,8 @@ TEST(Codec, EncodersNeverWritePastTheirOutput) {
         ASSERT_EQ(enc.EncodeType(d, type, full, needed), 1) << type;
         // Lossless coders expand noise beyond the raw size; the bound holds it.
         EXPECT_LE(needed, full.size());
-        for (std::size_t room : {std::size_t{0}, std::size_t{31}, std::size_t{needed / 2},
-                                 std::size_t{needed - 1}}) {
+        for (std::size_t room :
+             {std::size_t{0}, std::size_t{31}, std::size_t{needed / 2}, std::size_t{needed - 1}}) {
             std::vector<std::uint8_t> out(room + 64, 0xEE);
             std::uint32_t length = 1;
             EXPECT_EQ(enc.EncodeType(d, type, bytes::MutBytes(out).first(room), length), 0)

@@ -181,8 +181,8 @@ TEST(Decode, MendedFaultsRoundTrip) {
     const Picture palette = Make("palette", 300, 120, 0, 7);
     const Picture large = Make("gradient", 2100, 1000);
     for (const Picture* p : std::initializer_list<const Picture*>{&runs, &palette, &large}) {
-        for (std::uint32_t type : {adapter::kCodecPlaneDelta, adapter::kCodecCache,
-                                   adapter::kCodecPredictive}) {
+        for (std::uint32_t type :
+             {adapter::kCodecPlaneDelta, adapter::kCodecCache, adapter::kCodecPredictive}) {
             if (p == &large && type != adapter::kCodecPredictive) continue;
             SCOPED_TRACE(std::to_string(p->w) + " type " + std::to_string(type));
             const Decoded d = Decode(EncodeType(*p, type), p->w, p->h);
@@ -264,8 +264,9 @@ TEST(Decode, DamagedPicturesAreRefusedSafely) {
                 auto picture = good;
                 std::size_t offset = adapter::kCodecHeaderSize;
                 for (unsigned i = 0; i < k; ++i) offset += h.parts[i];
-                picture.erase(picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k] - cut),
-                              picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k]));
+                picture.erase(
+                    picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k] - cut),
+                    picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k]));
                 bytes::PutU32(picture, adapter::kOffCodecPart1 + 4 * k, h.parts[k] - cut);
                 const DecodeStatus s = check(picture);
                 // Lossless formats cannot lose bytes unnoticed, except padding.
