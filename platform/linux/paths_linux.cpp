@@ -63,6 +63,12 @@ std::string IpcPrefix() {
     return ns.empty() ? "/orv." : "/orv-" + ns + ".";
 }
 
+std::string IpcObjectName(std::string_view windowsName) {
+    std::string name = IpcPrefix();
+    for (const char c : windowsName) name += (c == '\\' || c == '/') ? '.' : c;
+    return name;
+}
+
 std::uint16_t ControlPort() { return PortFromEnv("ORV_CONTROL_PORT", 1030); }
 std::uint16_t DriverPort() { return PortFromEnv("ORV_DRIVER_PORT", 2000); }
 std::uint16_t DiscoveryPort() { return PortFromEnv("ORV_DISCOVERY_PORT", 3260); }

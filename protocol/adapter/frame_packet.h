@@ -34,7 +34,6 @@ inline constexpr std::uint32_t kControlWordScreenBit = 1u << 28;
 inline constexpr std::uint8_t kFrameDataType = 0;
 inline constexpr std::size_t kOffFrameMarker = 21;
 inline constexpr std::uint8_t kFrameMarker = 3;
-inline constexpr std::size_t kOffFrameIndex = 22;
 inline constexpr std::size_t kOffPictureLength = 26;
 inline constexpr std::size_t kOffFrameTag = 30;
 inline constexpr std::uint8_t kFrameTag = 0x11;
@@ -42,7 +41,6 @@ static_assert(kOffFrameIndex + 4 == kOffPictureLength && kOffPictureLength + 4 =
 static_assert(kOffFrameTag < kHeaderSize);
 
 // CodecHeader fields.
-inline constexpr std::size_t kCodecHeaderSize = 32;
 inline constexpr std::size_t kOffCodecType = 0;
 inline constexpr std::size_t kOffCodecY = 4;
 inline constexpr std::size_t kOffCodecX = 8;

@@ -18,6 +18,7 @@ inline constexpr ErrorCode kErrorFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
 inline constexpr ErrorCode kErrorAccessDenied = 5;      // ERROR_ACCESS_DENIED
 inline constexpr ErrorCode kErrorInvalidHandle = 6;     // ERROR_INVALID_HANDLE
 inline constexpr ErrorCode kErrorNotEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr ErrorCode kErrorInvalidData = 13;      // ERROR_INVALID_DATA
 inline constexpr ErrorCode kErrorGenFailure = 31;       // ERROR_GEN_FAILURE
 inline constexpr ErrorCode kErrorNotSupported = 50;     // ERROR_NOT_SUPPORTED
 inline constexpr ErrorCode kErrorInvalidParameter = 87; // ERROR_INVALID_PARAMETER

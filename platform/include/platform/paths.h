@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orv::platform {
 
@@ -31,6 +32,11 @@ std::string SystemctlProgram();  // ORV_SYSTEMCTL or "systemctl"
 
 // "/orv." or "/orv-X." : the prefix of every shared-memory object name.
 std::string IpcPrefix();
+
+// The shared-memory object name of a kernel-object name: IpcPrefix() followed
+// by the name with every backslash and '/' turned into '.', so "Global\Name"
+// becomes "/orv.Global.Name". Named events and shared memory both use it.
+std::string IpcObjectName(std::string_view windowsName);
 
 std::uint16_t ControlPort();
 std::uint16_t DriverPort();

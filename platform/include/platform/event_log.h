@@ -1,0 +1,20 @@
+// The system event log: syslog(3) under the source's name, facility daemon.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orv::platform {
+
+inline constexpr std::uint16_t kEventLogErrorType = 1;
+inline constexpr std::uint16_t kEventLogWarningType = 2;
+inline constexpr std::uint16_t kEventLogInformationType = 4;
+
+class EventLog {
+public:
+    // Writes one entry "<source>: <text>" with the priority of `type` (error,
+    // warning, otherwise information). Any thread.
+    static void Write(const std::string& source, const std::string& text, std::uint16_t type);
+};
+
+}  // namespace orv::platform
