@@ -193,4 +193,12 @@ std::unique_ptr<Interface> CreateLibUsb() {
     return std::make_unique<LibUsb>();
 }
 
+std::string LibUsbDevicePath(libusb_device* device) {
+    std::uint8_t ports[7];
+    const int depth = libusb_get_port_numbers(device, ports, 7);
+    std::string path = kLibUsbPathPrefix + std::to_string(libusb_get_bus_number(device));
+    for (int i = 0; i < depth; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
+
 }  // namespace orv::usb
