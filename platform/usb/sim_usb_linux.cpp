@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
+#include "platform/diag.h"
 #include "platform/usb/sim_usb.h"
 #include "sim/bus/bus_frame.h"
 
@@ -41,6 +43,7 @@ bool SimUsb::Open(const std::string& devicePath) {
         SetLastError(state_ == State::kFreed ? kErrorInvalidHandle : platform::kErrorAlreadyExists);
         return false;
     }
+    path_ = devicePath;
     socket_ = bus::ConnectTo(devicePath);
     if (socket_ < 0) {
         SetLastError(platform::FromErrno(errno));
@@ -59,17 +62,22 @@ bool SimUsb::Initialize() {
     // anything else is refused.
     bus::FrameHeader header;
     std::vector<std::uint8_t> payload;
+    std::string why = "the first frame is not DESC";
     SetSocketTimeout(socket_, SO_RCVTIMEO, std::chrono::seconds(kDescribeTimeoutSeconds));
-    const bus::IoResult got = bus::RecvFrame(socket_, header, payload, nullptr);
+    const bus::IoResult got = bus::RecvFrame(socket_, header, payload, &why);
     SetSocketTimeout(socket_, SO_RCVTIMEO, std::chrono::microseconds(0));
     if (got == bus::IoResult::kClosed) {
+        platform::Diagnostic("SimUsb: %s closed or stayed silent before describing itself\n",
+                             path_.c_str());
         SetLastError(kErrorDeviceNotConnected);
         return false;
     }
     auto settings = got == bus::IoResult::kOk && header.kind == bus::FrameKind::kDesc
-                        ? bus::DecodeDescriptor(payload, nullptr)
+                        ? bus::DecodeDescriptor(payload, &why)
                         : std::nullopt;
+    if (settings && settings->empty()) why = "descriptor without settings";
     if (!settings || settings->empty()) {
+        platform::Diagnostic("SimUsb: %s refused: %s\n", path_.c_str(), why.c_str());
         SetLastError(platform::kErrorGenFailure);
         return false;
     }
@@ -176,6 +184,9 @@ bool SimUsb::Send(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes 
     }
     if (bus::SendFrame(socket_, kind, endpoint, payload)) return true;
     const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+    if (timedOut)
+        platform::Diagnostic("SimUsb: %s: a transfer to the device timed out, connection closed\n",
+                             path_.c_str());
     DeviceGone();
     SetLastError(timedOut ? platform::kErrorSemTimeout : kErrorDeviceNotConnected);
     return false;
@@ -191,12 +202,20 @@ void SimUsb::ReaderThread() {
     pthread_setname_np(pthread_self(), "orv-simusb");
     bus::FrameHeader header;
     std::vector<std::uint8_t> payload;
+    std::string why;
     // After its DESC, a device sends IN transfers only; anything else is a
     // broken stream and ends the connection.
-    while (bus::RecvFrame(socket_, header, payload, nullptr) == bus::IoResult::kOk &&
-           header.kind == bus::FrameKind::kIn && IsInPipe(header.endpoint)) {
-        if (!in_.Push(header.endpoint, std::move(payload))) break;
-        payload = {};
+    for (;;) {
+        const bus::IoResult got = bus::RecvFrame(socket_, header, payload, &why);
+        if (got == bus::IoResult::kOk &&
+            (header.kind != bus::FrameKind::kIn || !IsInPipe(header.endpoint)))
+            why = "a frame other than IN from the device";
+        else if (got == bus::IoResult::kOk && in_.Push(header.endpoint, std::exchange(payload, {})))
+            continue;
+        // A closed connection or a refused push is the routine end.
+        if (got != bus::IoResult::kClosed && !why.empty() && state_ != State::kFreed)
+            platform::Diagnostic("SimUsb: %s: %s, connection closed\n", path_.c_str(), why.c_str());
+        break;
     }
     DeviceGone();
 }

@@ -167,10 +167,8 @@ TEST_F(SimUsbTest, AbortEndsAWaitingRead) {
 
 TEST_F(SimUsbTest, ClosedConnectionFailsEveryLaterTransferWith1167) {
     Connect();
-    device_.SendIn(0x81, {1});
     device_.Close();
-    // Even data that came before the close is gone with the device.
-    EXPECT_FALSE(Read(0x81));
+    EXPECT_FALSE(Read(0x81));  // waits until the host end sees the close
     EXPECT_EQ(error_, platform::kErrorDeviceNotConnected);
     EXPECT_FALSE(Write(0x02, {1}));
     EXPECT_EQ(error_, platform::kErrorDeviceNotConnected);
@@ -224,4 +222,33 @@ TEST(SimUsb, OpenFailsForAPathWithoutDevice) {
     EXPECT_EQ(usb::LastError(), platform::kErrorFileNotFound);
     EXPECT_FALSE(host.Initialize());
     EXPECT_EQ(usb::LastError(), platform::kErrorInvalidHandle);
+}
+
+TEST(UsbInterface, BackendFollowsTheDevicePath) {
+    EXPECT_NE(dynamic_cast<SimUsb*>(usb::CreateInterfaceFor("/run/orv/usb/a.sock").get()), nullptr);
+    auto hardware = usb::CreateInterfaceFor("libusb:1-4.2");
+    EXPECT_EQ(dynamic_cast<SimUsb*>(hardware.get()), nullptr);
+    EXPECT_FALSE(hardware->Initialize());  // not opened
+    EXPECT_EQ(usb::LastError(), platform::kErrorInvalidHandle);
+}
+
+TEST(InPipes, FullEndpointHoldsItsProducerUntilReadOrClosed) {
+    usb::InPipes pipes(8);
+    ASSERT_TRUE(pipes.Push(0x81, Bytes(8, 1)));
+    ASSERT_TRUE(pipes.Push(0x82, Bytes(4, 2)));  // endpoints fill separately
+    std::thread producer([&] { EXPECT_TRUE(pipes.Push(0x81, Bytes(3, 3))); });
+    Bytes buffer(16);
+    std::uint32_t got = 0;
+    EXPECT_EQ(pipes.Pop(0x81, buffer.data(), 16, got, std::nullopt), 0u);
+    EXPECT_EQ(got, 8u);
+    producer.join();  // room was made
+    EXPECT_EQ(pipes.Pop(0x81, buffer.data(), 16, got, std::nullopt), 0u);
+    EXPECT_EQ(got, 3u);
+
+    ASSERT_TRUE(pipes.Push(0x81, Bytes(8, 1)));
+    std::thread blocked([&] { EXPECT_FALSE(pipes.Push(0x81, Bytes(1, 1))); });
+    pipes.Close(platform::kErrorDeviceNotConnected);
+    blocked.join();
+    EXPECT_EQ(pipes.Pop(0x82, buffer.data(), 16, got, std::nullopt),
+              platform::kErrorDeviceNotConnected);
 }
