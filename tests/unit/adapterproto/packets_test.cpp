@@ -193,6 +193,9 @@ TEST(AdapterReplies, QueryRepliesAreChecked) {
     EXPECT_EQ(CheckSromReply(0, srom), ReplyFault::kNone);
     EXPECT_EQ(CheckSromReply(0, BuildSromReply(kSromWrite, 0, false, {})), ReplyFault::kStatus);
     EXPECT_EQ(CheckSromReply(0, orv::bytes::ConstBytes(srom).first(30)), ReplyFault::kLength);
+    // A read whose reply stops short of the data asked for is refused.
+    EXPECT_EQ(CheckSromReply(0, srom, 4), ReplyFault::kNone);
+    EXPECT_EQ(CheckSromReply(0, srom, 228), ReplyFault::kLength);
 }
 
 TEST(AdapterReplies, EdidRepliesAreCheckedForKindThenUsability) {
