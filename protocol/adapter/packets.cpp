@@ -278,11 +278,12 @@ ReplyFault CheckVersionReply(int linkResult, ConstBytes reply, std::uint8_t subT
     return ReplyFault::kNone;
 }
 
-ReplyFault CheckSromReply(int linkResult, ConstBytes reply) {
+ReplyFault CheckSromReply(int linkResult, ConstBytes reply, std::size_t readLength) {
     if (linkResult != 0) return ReplyFault::kLink;
     if (!Has(reply, kOffSromStatus + 1)) return ReplyFault::kLength;
     if (U8At(reply, kOffDataType) != type::kSerialRom) return ReplyFault::kDataType;
     if (U8At(reply, kOffSromStatus) != kSromDone) return ReplyFault::kStatus;
+    if (!Has(reply, kOffSromData + readLength)) return ReplyFault::kLength;
     return ReplyFault::kNone;
 }
 

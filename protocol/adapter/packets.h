@@ -122,8 +122,10 @@ const char* ReplyFaultName(ReplyFault f);
 ReplyFault CheckTopologyReply(int linkResult, bytes::ConstBytes reply);
 ReplyFault CheckCapsReply(int linkResult, bytes::ConstBytes reply);
 ReplyFault CheckVersionReply(int linkResult, bytes::ConstBytes reply, std::uint8_t subType);
-// Serial-ROM replies: only bytes 20 and 30 are checked.
-ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply);
+// Serial-ROM replies: bytes 20 and 30 (the magic is not looked at); a read's
+// reply must also carry the `readLength` data bytes from byte 48, so that
+// they are never taken from past what was received.
+ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply, std::size_t readLength = 0);
 
 struct EdidCheck {
     ReplyFault fault = ReplyFault::kNone;

@@ -414,6 +414,8 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header,
                 setting_ = static_cast<std::size_t>(it - settings.begin());
                 return;
             }
+            std::snprintf(what, sizeof what,
+                          "SETALT of %zu bytes names no setting of the descriptor", payload.size());
             break;
         }
         case bus::FrameKind::kReset:
@@ -438,10 +440,10 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header,
         }
         case bus::FrameKind::kDesc:
         case bus::FrameKind::kIn:
+            std::snprintf(what, sizeof what, "bus frame kind 0x%02X is not sent by a host",
+                          static_cast<unsigned>(header.kind));
             break;
     }
-    std::snprintf(what, sizeof what, "bus frame kind 0x%02X (%zu bytes) not valid from the host",
-                  static_cast<unsigned>(header.kind), payload.size());
     Violation(what);
 }
 
@@ -463,6 +465,10 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
             reply = HandleTopology(p);
             break;
         case t::kOutputPower: {
+            if (!IsPortBit(p[adapter::kOffPowerPort])) {
+                Violation("output power for port " + std::to_string(p[adapter::kOffPowerPort]));
+                break;
+            }
             std::lock_guard lock(stateMutex_);
             auto it = monitors_.find(p[adapter::kOffPowerPort]);
             if (it != monitors_.end()) it->second.outputOn = p[adapter::kOffPowerOff] == 0;
@@ -519,7 +525,8 @@ std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
     for (int slot = 0; slot < 2; ++slot) {
         const adapter::ScreenEntry& e = next[slot];
         if (e.Empty()) continue;
-        if (e.screenIndex != slot || !IsPortBit(e.portBit) || e.width == 0 || e.height == 0 ||
+        if (e.screenIndex != slot || !IsPortBit(e.portBit) || e.modeClass > 2 || e.width == 0 ||
+            e.height == 0 ||
             (e.bitsPerPixel != 32 && e.bitsPerPixel != 16 && e.bitsPerPixel != 8)) {
             char what[160];
             std::snprintf(what, sizeof what,
@@ -571,6 +578,10 @@ std::optional<adapter::Packet> SimAdapter::HandleView(bytes::ConstBytes p) {
 
 std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) {
     const std::uint8_t port = p[adapter::kOffQueryPort];
+    if (!IsPortBit(port)) {
+        Violation("EDID query for port " + std::to_string(port));
+        return std::nullopt;
+    }
     std::lock_guard lock(stateMutex_);
     auto it = monitors_.find(port);
     if (it == monitors_.end() || !it->second.plugged)

@@ -6,7 +6,11 @@
 // 0x82 as the service expects; notifications go out on 0x81 (monitor plug
 // state after power-on and on every change, frame acknowledgements after the
 // configured delay, a keep-alive every keepAliveMs). Violations are counted
-// and logged, and a violating packet is not acted on (no reply, no ack).
+// and logged, and a violating packet is not acted on (no reply, no ack),
+// except that a serial-ROM access outside the ROM is answered with a failed
+// status, and a frame packet whose picture fails its check is still
+// acknowledged (it was taken). A frame for a monitor unplugged meanwhile is
+// acknowledged without a violation: the host cannot have known.
 //
 // Threads (started by Attach, joined by Detach and the destructor):
 //   "sim-io-<n>"  accepts the host, reads its frames, answers; the only user

@@ -177,6 +177,10 @@ bool FinishConfig(SimConfig& c, std::string* error) {
         if (a.descriptor.empty()) a.descriptor = bus::StandardAdapterDescriptor();
         if (a.firmwareVersion.size() > 900)
             return fail("firmware version of " + a.name + " too long");
+        // The host gives up on a link that stays quiet for about 9 s.
+        if (a.keepAliveMs == 0 || a.keepAliveMs > 2000)
+            return fail("keep-alive interval of " + a.name + " must be 1..2000 ms");
+        if (a.ackDelayMs > 60000) return fail("acknowledgement delay of " + a.name + " above 60 s");
         std::set<std::uint8_t> ports;
         for (MonitorConfig& m : a.monitors) {
             if (!ports.insert(m.port).second) return fail("two monitors on one port of " + a.name);
@@ -255,7 +259,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         else if (arg == "--ack-delay")
             ok = ParseNumber(value, proto.ackDelayMs);
         else if (arg == "--keepalive")
-            ok = ParseNumber(value, proto.keepAliveMs) && proto.keepAliveMs > 0;
+            ok = ParseNumber(value, proto.keepAliveMs);
         else if (arg == "--descriptor") {
             auto preset = DescriptorPreset(value);
             ok = preset.has_value();

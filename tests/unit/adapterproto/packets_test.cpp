@@ -193,13 +193,17 @@ TEST(AdapterReplies, QueryRepliesAreChecked) {
     EXPECT_EQ(CheckSromReply(0, srom), ReplyFault::kNone);
     EXPECT_EQ(CheckSromReply(0, BuildSromReply(kSromWrite, 0, false, {})), ReplyFault::kStatus);
     EXPECT_EQ(CheckSromReply(0, orv::bytes::ConstBytes(srom).first(30)), ReplyFault::kLength);
+    // A read whose reply stops short of the data asked for is refused.
+    EXPECT_EQ(CheckSromReply(0, srom, 4), ReplyFault::kNone);
+    EXPECT_EQ(CheckSromReply(0, srom, 228), ReplyFault::kLength);
 }
 
 TEST(AdapterReplies, EdidRepliesAreCheckedForKindThenUsability) {
     Bytes edid(128, 0);
     edid[0] = 0x10;
     edid[127] = 0xF0;  // sums to 0
-    EdidCheck ok = CheckEdidReply(0, BuildEdidReply(0x04, 0, 128, edid), 0x04);
+    const Packet reply = BuildEdidReply(0x04, 0, 128, edid);
+    EdidCheck ok = CheckEdidReply(0, reply, 0x04);  // ok.edid points into reply
     ASSERT_EQ(ok.fault, ReplyFault::kNone);
     EXPECT_EQ(ok.size, 128u);
     EXPECT_TRUE(std::equal(edid.begin(), edid.end(), ok.edid.begin()));

@@ -133,7 +133,7 @@ TEST_F(SimAdapterTest, StartupExchangesAreAnsweredAsTheServiceChecksThem) {
               ReplyFault::kStatus);
 
     const Packet info = host->Exchange(BuildSromRead(kSromInfoAddress, kSromInfoSize, true));
-    ASSERT_EQ(CheckSromReply(0, info), ReplyFault::kNone);
+    ASSERT_EQ(CheckSromReply(0, info, kSromInfoSize), ReplyFault::kNone);
     auto parsed = SromInfo::Parse(bytes::ConstBytes(info).subspan(kOffSromData));
     ASSERT_TRUE(parsed);
     EXPECT_TRUE(parsed->ChecksumValid());

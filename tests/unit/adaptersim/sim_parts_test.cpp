@@ -100,6 +100,8 @@ TEST(SimConfigParsing, JsonAndCommandLine) {
     EXPECT_FALSE(ParseConfigJson("{not json", &error));
     auto twice = ParseConfigJson(R"({"adapters": [{"name": "a"}, {"name": "a"}]})", &error);
     EXPECT_FALSE(FinishConfig(*twice, &error));
+    auto quiet = ParseConfigJson(R"({"adapters": [{"keepalive_ms": 2500}]})", &error);
+    EXPECT_FALSE(FinishConfig(*quiet, &error));  // the host would drop the link
 
     const char* args[] = {"orv-adapter-sim",
                           "--bus",
