@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace orv::bus {
@@ -177,13 +178,19 @@ IoResult RecvFrame(int fd, FrameHeader& header, std::vector<std::uint8_t>& paylo
 }
 
 int ListenAt(const std::string& path) {
+    // The socket is bound and listening under a temporary name and then
+    // renamed onto `path`, so that it appears (to a watcher of the folder)
+    // only once it accepts connections.
+    const std::string temporary = path + "~";
     sockaddr_un addr{};
-    if (!FillAddress(path, addr)) return -1;
+    if (!FillAddress(temporary, addr)) return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    unlink(path.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
+    unlink(temporary.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0 ||
+        rename(temporary.c_str(), path.c_str()) != 0) {
         const int err = errno;
+        unlink(temporary.c_str());
         close(fd);
         errno = err;
         return -1;

@@ -89,7 +89,9 @@ bool SendFrame(int fd, FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes 
 IoResult RecvFrame(int fd, FrameHeader& header, std::vector<std::uint8_t>& payload,
                    std::string* error);
 
-// Device side: a listening socket at `path` (an old socket file is replaced).
+// Device side: a listening socket at `path` (an old socket file is replaced;
+// the file appears only once the socket listens; `path` plus one character
+// must fit a socket address).
 // Host side: a connection to `path`. Both return -1 on failure, errno set.
 int ListenAt(const std::string& path);
 int ConnectTo(const std::string& path);

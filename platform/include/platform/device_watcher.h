@@ -39,4 +39,29 @@ struct DeviceBroadcast {
     std::string name;              // the device path
 };
 
+// Enumerates the adapters present and reports arrivals and removals.
+//
+// Threads: Enumerate from any thread. Start launches the watcher's own thread
+// ("orv-devwatch"), which calls the callback for one event at a time and
+// holds no lock while doing so; Stop (and the destructor) wakes and joins it.
+// The callback must not call Stop. Implemented in orv_usb (platform/usb/).
+class DeviceWatcher {
+public:
+    using Callback = std::function<void(const DeviceBroadcast&)>;
+
+    virtual ~DeviceWatcher() = default;
+    // Device paths of the adapters present now, sorted.
+    virtual std::vector<std::string> Enumerate() const = 0;
+    // Starts reporting changes after the adapters present now. False when
+    // already started or the OS refuses.
+    virtual bool Start(Callback callback) = 0;
+    virtual void Stop() = 0;
+};
+
+// The simulated bus: every "*.sock" socket in `folder` (BusDir() when empty;
+// created by Start when missing) is an adapter, its device path is
+// folder + "/" + file name (the same string in Enumerate and in events).
+// A socket appearing is an arrival, one removed a removal, one replaced both.
+std::unique_ptr<DeviceWatcher> CreateBusDeviceWatcher(std::string folder = {});
+
 }  // namespace orv::platform

@@ -138,10 +138,9 @@ TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
 TEST(EventLog, TextIsWrittenAsTextNeverAsAFormat) {
     // A caller's text may hold '%': passed as syslog's format it would read
     // arguments that are not there (and %n would write through one).
-    EventLog::Open("platform_test");
-    EventLog::Write("100% done %s %n %d", kEventLogErrorType);
-    EventLog::Write("warning", kEventLogWarningType);
-    EventLog::Write("information", kEventLogInformationType);
+    EventLog::Write("platform_test", "100% done %s %n %d", kEventLogErrorType);
+    EventLog::Write("platform_test", "warning", kEventLogWarningType);
+    EventLog::Write("platform_test", "information", kEventLogInformationType);
 }
 
 }  // namespace

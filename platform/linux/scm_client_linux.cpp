@@ -1,0 +1,215 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/paths.h"
+#include "platform/service_host.h"
+
+extern char** environ;
+
+namespace orv::platform {
+namespace {
+
+// "1min 30s", "90s", "500ms", "1h", "infinity" as systemd prints time spans,
+// in milliseconds (0xFFFFFFFF for infinity, 0 when unreadable).
+std::uint32_t ParseTimeSpanMs(const std::string& text) {
+    if (text == "infinity") return 0xFFFFFFFFu;
+    std::istringstream in(text);
+    std::string token;
+    double total = 0;
+    while (in >> token) {
+        std::size_t i = 0;
+        while (i < token.size() && (std::isdigit(static_cast<unsigned char>(token[i])) || token[i] == '.')) ++i;
+        if (i == 0) return 0;
+        const double value = std::stod(token.substr(0, i));
+        const std::string unit = token.substr(i);
+        if (unit == "ms") total += value;
+        else if (unit == "s" || unit.empty()) total += value * 1000;
+        else if (unit == "min") total += value * 60000;
+        else if (unit == "h") total += value * 3600000;
+        else if (unit == "d") total += value * 86400000;
+        else if (unit == "us") total += value / 1000;
+        else return 0;
+    }
+    return total >= 0xFFFFFFFFu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(total);
+}
+
+// `systemctl show` lines "Key=value" for the given properties.
+std::string Property(const std::string& shown, const std::string& key) {
+    std::istringstream in(shown);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    return {};
+}
+
+std::string UnitFilePath(const std::string& unit) { return SystemdUnitDir() + "/" + unit; }
+
+}  // namespace
+
+std::string UnitName(const std::string& serviceName) {
+    std::string unit;
+    for (char c : serviceName)
+        unit += (c == ' ') ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return unit + ".service";
+}
+
+int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
+    const std::string program = SystemctlProgram();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return 127;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (rc != 0) {
+        close(pipeFds[0]);
+        return 127;
+    }
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+        if (n > 0) out.append(buf, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR) continue;
+        else break;
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (output) *output = std::move(out);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool ScmClient::OpenManager() {
+    if (RunSystemctl({"--version"}) != 0) return Fail(kErrorFailedServiceControllerConnect);
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::OpenService(const std::string& serviceName) {
+    const std::string unit = UnitName(serviceName);
+    std::string shown;
+    if (RunSystemctl({"show", "--property=LoadState", unit}, &shown) != 0)
+        return Fail(kErrorFailedServiceControllerConnect);
+    if (Property(shown, "LoadState") != "loaded") return Fail(kErrorServiceDoesNotExist);
+    unit_ = unit;
+    serviceName_ = serviceName;
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::CreateService(const std::string& serviceName, const std::string& programPath) {
+    const std::string unit = UnitName(serviceName);
+    const std::string path = UnitFilePath(unit);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) return Fail(kErrorServiceExists);
+    if (!MakeDirs(SystemdUnitDir())) return Fail(kErrorAccessDenied);
+
+    // Written to a temporary file and renamed, so a unit file is never seen
+    // half written.
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << "[Unit]\n"
+            << "Description=" << serviceName << "\n"
+            << "After=network.target\n\n"
+            << "[Service]\n"
+            << "Type=notify\n"
+            << "NotifyAccess=main\n"
+            << "ExecStart=" << programPath << "\n"
+            << "TimeoutStopSec=60\n\n"
+            << "[Install]\n"
+            << "WantedBy=multi-user.target\n";
+        out.flush();
+        if (!out) {
+            unlink(tmp.c_str());
+            return Fail(kErrorAccessDenied);
+        }
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        const ErrorCode err = FromErrno(errno);
+        unlink(tmp.c_str());
+        return Fail(err);
+    }
+    RunSystemctl({"daemon-reload"});
+    if (RunSystemctl({"enable", unit}) != 0) {
+        unlink(path.c_str());
+        RunSystemctl({"daemon-reload"});
+        return Fail(kErrorGenFailure);
+    }
+    unit_ = unit;
+    serviceName_ = serviceName;
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::DeleteService() {
+    if (unit_.empty()) return Fail(kErrorInvalidHandle);
+    if (RunSystemctl({"disable", unit_}) != 0) return Fail(kErrorGenFailure);
+    const std::string path = UnitFilePath(unit_);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(FromErrno(errno));
+    RunSystemctl({"daemon-reload"});
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::QueryStatus(ServiceStatusProcess& status) {
+    if (unit_.empty()) return Fail(kErrorInvalidHandle);
+    std::string shown;
+    if (RunSystemctl({"show", "--property=ActiveState", "--property=TimeoutStopUSec", unit_},
+                     &shown) != 0)
+        return Fail(kErrorFailedServiceControllerConnect);
+    const std::string state = Property(shown, "ActiveState");
+    if (state == "active" || state == "reloading") status.currentState = kServiceRunning;
+    else if (state == "activating") status.currentState = kServiceStartPending;
+    else if (state == "deactivating") status.currentState = kServiceStopPending;
+    else status.currentState = kServiceStopped;
+    // systemd reports no progress counter; the stop time-out is the hint.
+    status.checkPoint = 0;
+    status.waitHint = status.currentState == kServiceStopPending
+                          ? ParseTimeSpanMs(Property(shown, "TimeoutStopUSec"))
+                          : 0;
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::StartService() {
+    ServiceStatusProcess status;
+    if (!QueryStatus(status)) return false;
+    if (status.currentState == kServiceRunning || status.currentState == kServiceStartPending)
+        return Fail(kErrorServiceAlreadyRunning);
+    if (RunSystemctl({"start", "--no-block", unit_}) != 0) return Fail(kErrorGenFailure);
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+bool ScmClient::StopService() {
+    ServiceStatusProcess status;
+    if (!QueryStatus(status)) return false;
+    if (status.currentState == kServiceStopped) return Fail(kErrorServiceNotActive);
+    if (RunSystemctl({"stop", "--no-block", unit_}) != 0) return Fail(kErrorGenFailure);
+    lastError_ = kErrorSuccess;
+    return true;
+}
+
+}  // namespace orv::platform

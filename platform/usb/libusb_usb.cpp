@@ -1,0 +1,227 @@
+#include "platform/usb/libusb_usb.h"
+
+#include <libusb.h>
+
+#include <charconv>
+#include <string_view>
+#include <vector>
+
+#include "platform/usb/setting_table.h"
+
+namespace orv::usb {
+namespace {
+
+ErrorCode FromLibUsb(int rc) {
+    switch (rc) {
+        case LIBUSB_ERROR_TIMEOUT:
+            return platform::kErrorSemTimeout;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return platform::kErrorFileNotFound;
+        case LIBUSB_ERROR_ACCESS:
+        case LIBUSB_ERROR_BUSY:
+            return platform::kErrorAccessDenied;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return platform::kErrorInvalidParameter;
+        case LIBUSB_ERROR_NO_MEM:
+            return platform::kErrorNotEnoughMemory;
+        case LIBUSB_ERROR_OVERFLOW:
+            return platform::kErrorMoreData;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return platform::kErrorNotSupported;
+        default:
+            return platform::kErrorGenFailure;
+    }
+}
+
+bool Fail(int rc) {
+    SetLastError(FromLibUsb(rc));
+    return false;
+}
+
+// "libusb:<bus>-<port>.<port>..." into the bus number and the port path.
+bool ParsePath(std::string_view path, std::uint8_t& bus, std::vector<std::uint8_t>& ports) {
+    if (!path.starts_with(kLibUsbPathPrefix)) return false;
+    path.remove_prefix(std::string_view(kLibUsbPathPrefix).size());
+    const char* p = path.data();
+    const char* end = p + path.size();
+    auto number = [&](std::uint8_t& out) {
+        auto [next, ec] = std::from_chars(p, end, out);
+        if (ec != std::errc()) return false;
+        p = next;
+        return true;
+    };
+    if (!number(bus) || p == end || *p++ != '-') return false;
+    ports.clear();
+    for (;;) {
+        std::uint8_t port = 0;
+        if (!number(port)) return false;
+        ports.push_back(port);
+        if (p == end) return ports.size() <= 7;
+        if (*p++ != '.') return false;
+    }
+}
+
+class LibUsb final : public Interface {
+public:
+    ~LibUsb() override { Free(); }
+
+    bool Open(const std::string& devicePath) override {
+        if (context_ != nullptr) {
+            SetLastError(platform::kErrorAlreadyExists);
+            return false;
+        }
+        std::uint8_t bus = 0;
+        std::vector<std::uint8_t> ports;
+        if (!ParsePath(devicePath, bus, ports)) {
+            SetLastError(platform::kErrorFileNotFound);
+            return false;
+        }
+        if (int rc = libusb_init(&context_); rc != 0) {
+            context_ = nullptr;
+            return Fail(rc);
+        }
+        libusb_device** list = nullptr;
+        const ssize_t count = libusb_get_device_list(context_, &list);
+        if (count < 0) return Fail(static_cast<int>(count));
+        int rc = LIBUSB_ERROR_NOT_FOUND;
+        for (ssize_t i = 0; i < count && handle_ == nullptr; ++i) {
+            std::uint8_t found[7];
+            const int depth = libusb_get_port_numbers(list[i], found, 7);
+            if (libusb_get_bus_number(list[i]) == bus && depth == static_cast<int>(ports.size()) &&
+                std::equal(ports.begin(), ports.end(), found))
+                rc = libusb_open(list[i], &handle_);
+        }
+        libusb_free_device_list(list, 1);
+        return handle_ != nullptr || Fail(rc);
+    }
+
+    bool Initialize() override {
+        if (handle_ == nullptr || claimed_) {
+            SetLastError(platform::kErrorInvalidHandle);
+            return false;
+        }
+        libusb_set_auto_detach_kernel_driver(handle_, 1);
+        libusb_config_descriptor* config = nullptr;
+        if (int rc = libusb_get_active_config_descriptor(libusb_get_device(handle_), &config);
+            rc != 0)
+            return Fail(rc);
+        std::vector<bus::SettingDescriptor> settings;
+        if (config->bNumInterfaces > 0) {
+            const libusb_interface& iface = config->interface[0];
+            for (int a = 0; a < iface.num_altsetting; ++a) {
+                const libusb_interface_descriptor& alt = iface.altsetting[a];
+                bus::SettingDescriptor s{alt.bAlternateSetting, {}};
+                for (int e = 0; e < alt.bNumEndpoints; ++e)
+                    s.endpoints.push_back(
+                        {alt.endpoint[e].bEndpointAddress,
+                         static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
+                         alt.endpoint[e].wMaxPacketSize});
+                settings.push_back(std::move(s));
+            }
+        }
+        libusb_free_config_descriptor(config);
+        if (settings.empty()) {
+            SetLastError(platform::kErrorGenFailure);
+            return false;
+        }
+        if (int rc = libusb_claim_interface(handle_, 0); rc != 0) return Fail(rc);
+        claimed_ = true;
+        settings_.Assign(std::move(settings));
+        return true;
+    }
+
+    bool QueryInterfaceSettings(std::uint8_t alternateIndex,
+                                InterfaceDescriptor& descriptor) override {
+        return Claimed() && settings_.QueryInterfaceSettings(alternateIndex, descriptor);
+    }
+
+    bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override {
+        if (!Claimed()) return false;
+        if (int rc = libusb_set_interface_alt_setting(handle_, 0, alternateSetting); rc != 0)
+            return Fail(rc);
+        return settings_.Select(alternateSetting);
+    }
+
+    bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                   PipeInformation& pipe) override {
+        return Claimed() && settings_.QueryPipe(alternateSetting, pipeIndex, pipe);
+    }
+
+    bool ResetPipe(std::uint8_t pipeId) override {
+        if (!Claimed() || !settings_.CheckPipe(pipeId)) return false;
+        const int rc = libusb_clear_halt(handle_, pipeId);
+        return rc == 0 || Fail(rc);
+    }
+
+    bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy, std::uint32_t value) override {
+        return Claimed() && settings_.SetPolicy(pipeId, policy, value);
+    }
+
+    bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
+                  std::uint32_t& transferred) override {
+        return Bulk(pipeId, buffer, bufferLength, transferred, true);
+    }
+
+    bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        // libusb does not write through the buffer of an OUT transfer.
+        return Bulk(pipeId, const_cast<std::uint8_t*>(buffer), length, transferred, false);
+    }
+
+    bool AbortPipe(std::uint8_t pipeId) override {
+        return Claimed() && settings_.CheckPipe(pipeId);
+    }
+
+    bool FlushPipe(std::uint8_t pipeId) override {
+        return Claimed() && settings_.CheckPipe(pipeId);
+    }
+
+    void Free() override {
+        if (claimed_) libusb_release_interface(handle_, 0);
+        claimed_ = false;
+        if (handle_ != nullptr) libusb_close(handle_);
+        handle_ = nullptr;
+        if (context_ != nullptr) libusb_exit(context_);
+        context_ = nullptr;
+        freed_ = true;
+    }
+
+private:
+    bool Claimed() const {
+        if (!claimed_ || freed_) SetLastError(platform::kErrorInvalidHandle);
+        return claimed_ && !freed_;
+    }
+
+    bool Bulk(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
+              std::uint32_t& transferred, bool in) {
+        transferred = 0;
+        if (!Claimed() || !settings_.CheckPipe(pipeId)) return false;
+        if (IsInPipe(pipeId) != in || length > 0x7FFFFFFFu) {
+            SetLastError(platform::kErrorInvalidParameter);
+            return false;
+        }
+        int done = 0;
+        const int rc = libusb_bulk_transfer(handle_, pipeId, buffer, static_cast<int>(length),
+                                            &done, settings_.TimeoutMs(pipeId));
+        transferred = rc == 0 ? static_cast<std::uint32_t>(done) : 0;
+        return rc == 0 || Fail(rc);
+    }
+
+    libusb_context* context_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+    bool claimed_ = false;
+    bool freed_ = false;
+    SettingTable settings_;
+};
+
+}  // namespace
+
+std::unique_ptr<Interface> CreateLibUsb() {
+    return std::make_unique<LibUsb>();
+}
+
+}  // namespace orv::usb

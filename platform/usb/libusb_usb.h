@@ -1,0 +1,22 @@
+// The usb::Interface backend for real hardware, over libusb-1.0.
+//
+// Device paths read "libusb:<bus>-<port>[.<port>...]" (bus number and port
+// path, as libusb_get_bus_number / libusb_get_port_numbers give them). The
+// backend claims interface 0 (detaching a kernel driver when one is bound)
+// and runs synchronous bulk transfers with the pipe's time-out.
+//
+// Kept simple, and only built here (no hardware to test it on): AbortPipe and
+// FlushPipe succeed without effect, since a synchronous libusb transfer cannot
+// be aborted from another thread, so Free must only be called once no other
+// thread is inside a transfer.
+#pragma once
+
+#include <memory>
+
+#include "platform/usb/usb_interface.h"
+
+namespace orv::usb {
+
+std::unique_ptr<Interface> CreateLibUsb();
+
+}  // namespace orv::usb
