@@ -2,8 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <grp.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/diag.h"
+#include "platform/event_log.h"
 #include "platform/power_request.h"
 #include "platform/process.h"
 #include "platform/session_launcher.h"
@@ -132,6 +133,14 @@ TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     EXPECT_TRUE(g_lines[0].starts_with("keep-awake request not taken")) << g_lines[0];
     request.Release();
     EXPECT_EQ(request.Current(), PowerRequest::State::kReleased);
+}
+
+TEST(EventLog, TextIsWrittenAsTextNeverAsAFormat) {
+    // A caller's text may hold '%': passed as syslog's format it would read
+    // arguments that are not there (and %n would write through one).
+    EventLog::Write("platform_test", "100% done %s %n %d", kEventLogErrorType);
+    EventLog::Write("platform_test", "warning", kEventLogWarningType);
+    EventLog::Write("platform_test", "information", kEventLogInformationType);
 }
 
 }  // namespace
