@@ -61,7 +61,8 @@ bool ImageFileSize(const std::string& path, std::uint64_t& size) {
 bool ReadImageFile(const std::string& path, std::uint64_t size, std::vector<std::uint8_t>& data) {
     std::ifstream in(path, std::ios::binary);
     data.resize(size);
-    return in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size)).good() ||
+    return in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size))
+               .good() ||
            size == 0;
 }
 
@@ -115,7 +116,8 @@ long long ComponentValue(const std::string& digits) {
 }  // namespace
 
 bool VersionsEqual(std::string_view adapterVersion, std::string_view registryVersion) {
-    const std::string_view a = adapterVersion.substr(std::min<std::size_t>(2, adapterVersion.size()));
+    const std::string_view a =
+        adapterVersion.substr(std::min<std::size_t>(2, adapterVersion.size()));
     std::string adapterPart;
     std::string registryPart;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -185,7 +187,8 @@ int COvwFirmwareUpdater::CheckFirmware(std::string& firmwareVersionText) {
     std::vector<std::uint8_t> reply(adapter::kVersionReplyBuffer);
     int result = 0;
     const bytes::ConstBytes received = Exchange(request, reply, result);
-    if (adapter::CheckVersionReply(result, received, adapter::kVersionFirmware) != ReplyFault::kNone)
+    if (adapter::CheckVersionReply(result, received, adapter::kVersionFirmware) !=
+        ReplyFault::kNone)
         return 1;
 
     const std::string version = adapter::VersionText(received);
@@ -244,8 +247,8 @@ bool COvwFirmwareUpdater::ReadSROMInfo(SromInfo& info) {
     bool ok = false;
     if (adapter::CheckSromReply(result, received) == ReplyFault::kNone) {
         // A reply that stops short of the structure parses to nothing.
-        const auto parsed = SromInfo::Parse(
-            bytes::Slice(received, adapter::kOffSromData, adapter::kSromInfoSize));
+        const auto parsed =
+            SromInfo::Parse(bytes::Slice(received, adapter::kOffSromData, adapter::kSromInfoSize));
         if (parsed && !parsed->ChecksumValid()) {
             ServiceLog("SROM INFO Structure checksum error.\n");
         } else if (parsed) {

@@ -129,8 +129,7 @@ private:
     bytes::ConstBytes Exchange(adapter::Packet& request, std::vector<std::uint8_t>& reply,
                                int& linkResult);
     // True when the adapter answered the serial-ROM request as done.
-    bool SromWrite(std::uint32_t address, bytes::ConstBytes data,
-                   std::vector<std::uint8_t>& reply);
+    bool SromWrite(std::uint32_t address, bytes::ConstBytes data, std::vector<std::uint8_t>& reply);
     bool WriteSromInfoAt(const adapter::SromInfo& info, std::uint32_t address);
     // Writes `image` into region `region` and records size and checksum.
     bool WriteRegion(std::size_t region, bytes::ConstBytes image, bool oneWrite,

@@ -4,4 +4,6 @@
 
 #include "tools/orvfwtool/sample_images.h"
 
-int main(int argc, char** argv) { return orv::fwtool::RunTool(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+    return orv::fwtool::RunTool(argc, argv, std::cout, std::cerr);
+}

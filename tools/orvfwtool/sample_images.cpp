@@ -60,7 +60,8 @@ std::vector<std::uint8_t> SampleImageBytes(std::string_view file, std::size_t si
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        data[i] = i < head.size() ? static_cast<std::uint8_t>(head[i]) : static_cast<std::uint8_t>(x);
+        data[i] =
+            i < head.size() ? static_cast<std::uint8_t>(head[i]) : static_cast<std::uint8_t>(x);
     }
     return data;
 }
@@ -73,7 +74,8 @@ bool MakeImages(const std::string& dir, std::string_view version, std::uint32_t 
             SampleImageBytes(image.file, image.size, version, layout);
         const fs::path path = fs::path(dir) / image.file;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
         if (!out.flush()) return Fail(error, path.string() + ": cannot write");
     }
     return true;
@@ -83,7 +85,8 @@ bool Install(const std::string& firmwareDir, const std::string& registryFile,
              std::string_view version, std::uint32_t layout, std::string* error) {
     if (!MakeImages(firmwareDir, version, layout, error)) return false;
     std::error_code ec;
-    const fs::path mainImage = fs::absolute(fs::path(firmwareDir) / firmware::kMainFirmwareFile, ec);
+    const fs::path mainImage =
+        fs::absolute(fs::path(firmwareDir) / firmware::kMainFirmwareFile, ec);
     if (ec) return Fail(error, firmwareDir + ": " + ec.message());
     platform::Profile registry(registryFile);
     const std::string key(platform::kInfoKey);
@@ -119,7 +122,8 @@ int RunTool(int argc, const char* const* argv, std::ostream& out, std::ostream& 
             if (version.empty() || version.find_first_of("\r\n") != std::string::npos)
                 return usageError("--version needs a one-line version text");
         } else if (args[i] == "--layout") {
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), layout);
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), layout);
             if (ec != std::errc() || end != value.data() + value.size())
                 return usageError("--layout needs a decimal number");
         } else {

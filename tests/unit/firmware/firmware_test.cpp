@@ -82,7 +82,8 @@ public:
 
         Packet answer;
         if (r.type == type::kVersionQuery) {
-            answer = r.op == kVersionFirmware ? BuildVersionReply(version) : BuildLayoutReply(layout);
+            answer =
+                r.op == kVersionFirmware ? BuildVersionReply(version) : BuildLayoutReply(layout);
         } else if (r.type == type::kSerialRom && r.op == kSromRead) {
             const auto data = orv::bytes::Slice(rom, r.address, r.length);
             answer = BuildSromReply(kSromRead, r.address, !data.empty(), data);
@@ -238,13 +239,13 @@ TEST_F(FirmwareTest, FirmwareOnlyUpdateGoesToTheInactiveSlotInChunks) {
     EXPECT_EQ(writes[chunks + 1].address, kSromInfoBackupAddress);
 
     const auto lines = Lines();
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
-              (std::vector<std::string>{
-                  "- Query version,GetAndCompareLayoutVersion:Begin -",
-                  "Currnet fw layout version: 1.",
-                  "+ FW version is old, version number is: v 00.00.1400.0002, it will be update in "
-                  "the background +",
-                  "++COvwAdapter::UpdateFWOnly()++"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin(), lines.begin() + 4),
+        (std::vector<std::string>{
+            "- Query version,GetAndCompareLayoutVersion:Begin -", "Currnet fw layout version: 1.",
+            "+ FW version is old, version number is: v 00.00.1400.0002, it will be update in "
+            "the background +",
+            "++COvwAdapter::UpdateFWOnly()++"}));
     EXPECT_EQ(lines.back(), "--COvwAdapter::UpdateFWOnly(), result=1.--");
 
     // The next one goes back to region 3.
@@ -268,8 +269,8 @@ TEST_F(FirmwareTest, LayoutChangeRewritesAllFourRegions) {
     EXPECT_EQ(after.Bytes(), adapter_.InfoAt(kSromInfoBackupAddress).Bytes());
     EXPECT_EQ(after.ActiveSlot(), 1);
     std::size_t region = 0;
-    for (std::string_view file : {"Bootloader0.bin", "Bootloader1.bin", "Firmware0.bin",
-                                  "USBDisplay.bin"}) {
+    for (std::string_view file :
+         {"Bootloader0.bin", "Bootloader1.bin", "Firmware0.bin", "USBDisplay.bin"}) {
         const auto image = Image(file);
         const SromRegion r = after.Region(region++);
         EXPECT_EQ(r.writtenSize, image.size()) << file;
@@ -335,7 +336,8 @@ TEST_F(FirmwareTest, UntrustworthyRegionsImagesAndSromInfoAreRefused) {
     info.SetRegion(kRegionBootLoader0, {0x100000, 0x200000, 0, 0});
     fs::resize_file(images_ + "Bootloader0.bin", 1024 * 1024 - 48);
     EXPECT_FALSE(updater.CheckSROMLayout(images_, info));
-    EXPECT_TRUE(Logged("Firmware binary size 1048528 more than the transfer buffer takes (1048527)."));
+    EXPECT_TRUE(
+        Logged("Firmware binary size 1048528 more than the transfer buffer takes (1048527)."));
     EXPECT_TRUE(adapter_.Writes().empty());
 
     // A short reply or a broken checksum gives no SromInfo, so no update
