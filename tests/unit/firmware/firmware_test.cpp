@@ -4,14 +4,12 @@
 #include "service/firmware/firmware_updater.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
-#include "platform/paths.h"
-#include "service/log/logger.h"
+#include "tests/unit/support/service_log_root.h"
 #include "tools/orvfwtool/sample_images.h"
 
 using namespace orv::adapter;
@@ -113,19 +111,10 @@ public:
 class FirmwareTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/orv-firmware-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        setenv("ORV_ROOT", root_.c_str(), 1);
-        images_ = root_ + "/fw/";
+        images_ = root_.Path() + "/fw/";
         std::string error;
         ASSERT_TRUE(orv::fwtool::MakeImages(images_, "00.00.1400.0001", 1, &error)) << error;
         SetRegistry("00.00.1400.0001", "1");
-    }
-    void TearDown() override {
-        orv::log::Logger::Instance().Flush();
-        unsetenv("ORV_ROOT");
-        fs::remove_all(root_);
     }
 
     void SetRegistry(const std::string& version, const std::string& layout,
@@ -141,17 +130,7 @@ protected:
         return {std::istreambuf_iterator<char>(in), {}};
     }
 
-    // The log lines written so far, without time prefix and line end.
-    std::vector<std::string> Lines() {
-        orv::log::Logger::Instance().Flush();
-        std::ifstream in(fs::path(orv::platform::LogDir()) / "ServiceManager.log.txt");
-        std::vector<std::string> out;
-        for (std::string line; std::getline(in, line);) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-            if (!line.empty()) out.push_back(line.substr(line.find(": ") + 2));
-        }
-        return out;
-    }
+    std::vector<std::string> Lines() const { return root_.Lines(); }
     bool Logged(const std::string& line) {
         const auto lines = Lines();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -162,7 +141,8 @@ protected:
         return updater.CheckFirmware(versionText_);
     }
 
-    std::string root_, images_, versionText_;
+    orv::test::ServiceLogRoot root_;
+    std::string images_, versionText_;
     orv::platform::Registry registry_;
     FakeAdapter adapter_;
 };
