@@ -3,17 +3,10 @@
 #include "service/link/adapter_commands.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "platform/paths.h"
-#include "service/log/logger.h"
+#include "tests/unit/support/service_log_root.h"
 
 using namespace orv::adapter;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -45,35 +38,9 @@ public:
 
 class AdapterCommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orv-adapter-commands-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        setenv("ORV_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        orv::log::Logger::Instance().Flush();
-        unsetenv("ORV_ROOT");
-        fs::remove_all(root_);
-    }
+    std::vector<std::string> Lines() const { return root_.Lines(); }
 
-    // The log lines written so far, each without its time prefix and line end.
-    std::vector<std::string> Lines() {
-        orv::log::Logger::Instance().Flush();
-        std::ifstream in(fs::path(orv::platform::LogDir()) / "ServiceManager.log.txt",
-                         std::ios::binary);
-        std::vector<std::string> out;
-        std::string line;
-        while (std::getline(in, line)) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-            if (line.empty()) continue;
-            const std::size_t colon = line.find(": ");
-            out.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
-        }
-        return out;
-    }
-
-    std::string root_;
+    orv::test::ServiceLogRoot root_;
     FakeLink link_;
 };
 
@@ -125,15 +92,11 @@ TEST_F(AdapterCommandsTest, TopologyReplyFaultsLogFromSpecificToCheckFlag) {
     link_.answer = BuildStatusReply(type::kTopology, 5);
     EXPECT_EQ(orv::link::SendTopo(link_, kS0, kS1, 1), ReplyFault::kStatus);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           kTopoLine,
+                           kTopoLine, "+ Send Topo: #error# check flag +",
+                           kTopoLine, "+ Send Topo: #error# check flag +",
+                           kTopoLine, "+ Send Topo: #error# Data type:49 +",
                            "+ Send Topo: #error# check flag +",
-                           kTopoLine,
-                           "+ Send Topo: #error# check flag +",
-                           kTopoLine,
-                           "+ Send Topo: #error# Data type:49 +",
-                           "+ Send Topo: #error# check flag +",
-                           kTopoLine,
-                           "+ Send Topo: #error# bError:5 +",
+                           kTopoLine, "+ Send Topo: #error# bError:5 +",
                            "+ Send Topo: #error# Data type:48 +",
                            "+ Send Topo: #error# check flag +",
                        }));
