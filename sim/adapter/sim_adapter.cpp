@@ -317,23 +317,25 @@ void SimAdapter::Serve(int fd) {
             break;
         }
         if (fds[1].revents != 0) break;
-        if (fds[2].revents & POLLIN) {
-            // One host at a time: a second connection is closed at once.
+        if (fds[0].revents != 0) {
+            // The current host first: when it has just gone, its end of
+            // stream is read here and a waiting new host is taken next.
+            std::string error;
+            const bus::IoResult r = bus::RecvFrame(fd, header, payload, &error);
+            if (r == bus::IoResult::kClosed) break;
+            if (r == bus::IoResult::kBadFrame) {
+                Violation("bus: " + error + "; connection dropped");
+                break;
+            }
+            HandleFrame(header, payload);
+        } else if (fds[2].revents & POLLIN) {
+            // One host at a time: a second live connection is closed at once.
             const int extra = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (extra >= 0) {
                 SimLog("%s: second host connection refused", Name().c_str());
                 close(extra);
             }
         }
-        if (fds[0].revents == 0) continue;
-        std::string error;
-        const bus::IoResult r = bus::RecvFrame(fd, header, payload, &error);
-        if (r == bus::IoResult::kClosed) break;
-        if (r == bus::IoResult::kBadFrame) {
-            Violation("bus: " + error + "; connection dropped");
-            break;
-        }
-        HandleFrame(header, payload);
     }
 
     {
@@ -387,10 +389,13 @@ void SimAdapter::NotifierThread() {
             stats_.acks += sentAcks;
             continue;
         }
+        // Without a host there is nothing to time; a new host (its first
+        // keep-alive is due) wakes the thread like any other change.
+        const bool wasConnected = connected_;
         auto deadline = connected_ ? nextKeepAlive_ : now + std::chrono::hours(1);
         if (connected_ && !acks_.empty()) deadline = std::min(deadline, acks_.front().due);
         notifierWake_.wait_until(lock, deadline, [&] {
-            return stopping_ || (connected_ && plugChangePending_) ||
+            return stopping_ || connected_ != wasConnected || (connected_ && plugChangePending_) ||
                    (connected_ && !acks_.empty() && acks_.front().due <= Clock::now());
         });
     }

@@ -161,6 +161,19 @@ TEST_F(SimAdapterTest, StartupExchangesAreAnsweredAsTheServiceChecksThem) {
     EXPECT_EQ(sim_->Adapter(0).Stats().commits, 1u);
 }
 
+TEST_F(SimAdapterTest, KeepAlivesFlowToEveryNewHostBeforePowerOn) {
+    StartSim();
+    for (int connection = 0; connection < 2; ++connection) {
+        auto host = Connect();
+        Packet p;
+        ASSERT_TRUE(host->ReadIn(kPipeInNotify, p)) << connection;
+        const auto n = ParseNotification(p);
+        ASSERT_TRUE(n);
+        EXPECT_EQ(n->kind, kNotifyFrameAck);
+        EXPECT_EQ(n->status, kAckIgnore);
+    }
+}
+
 TEST_F(SimAdapterTest, SerialRomWritesReachTheFileAndSurviveARestart) {
     StartSim();
     auto host = Connect();
