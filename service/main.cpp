@@ -1,9 +1,11 @@
 // zentrelle: the video-wall service.
+#include "platform/device_watcher.h"
+#include "service/device/service_devices.h"
 #include "service/host/zentrelle.h"
 
 int main(int argc, char** argv) {
-    // The device manager and the adapters' arrival/removal source are not
-    // part of this program yet: the host runs its start and stop orders
-    // without them.
-    return orv::host::ZentrelleMain(argc, argv, nullptr, nullptr);
+    const auto watcher = orv::platform::CreateBusDeviceWatcher();
+    orv::device::WatcherNotifications notifications(*watcher);
+    const auto manager = orv::device::MakeServiceDeviceManager(*watcher);
+    return orv::host::ZentrelleMain(argc, argv, manager.get(), &notifications);
 }
