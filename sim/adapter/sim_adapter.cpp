@@ -194,9 +194,10 @@ void SimAdapter::SetLinkBroken(bool broken) {
     broken_ = broken;
 }
 
-void SimAdapter::CorruptNextEdid(EdidCorruption how) {
+void SimAdapter::CorruptNextEdid(EdidCorruption how, unsigned count) {
     std::lock_guard lock(stateMutex_);
     corruption_ = how;
+    corruptionsLeft_ = how == EdidCorruption::kNone ? 0 : count;
 }
 
 AdapterStats SimAdapter::Stats() const {
@@ -593,7 +594,12 @@ std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) 
         return adapter::BuildEdidReply(port, 1, 0, {});
     std::vector<std::uint8_t> edid = it->second.edid;
     std::uint8_t replyPort = port;
-    switch (std::exchange(corruption_, EdidCorruption::kNone)) {
+    EdidCorruption corruption = EdidCorruption::kNone;
+    if (corruptionsLeft_ > 0) {
+        corruption = corruption_;
+        if (--corruptionsLeft_ == 0) corruption_ = EdidCorruption::kNone;
+    }
+    switch (corruption) {
         case EdidCorruption::kNone:
             break;
         case EdidCorruption::kChecksum:

@@ -57,7 +57,7 @@ struct AdapterStats {
     std::uint64_t violations = 0;
 };
 
-// What the next EDID reply gets wrong, once.
+// What the next EDID replies get wrong (see CorruptNextEdid).
 enum class EdidCorruption { kNone, kChecksum, kSize200, kWrongPort };
 
 struct MonitorState {
@@ -101,7 +101,7 @@ public:
     // A broken link sends nothing more (no replies, no notifications) until
     // mended; the host's reads then time out.
     void SetLinkBroken(bool broken);
-    void CorruptNextEdid(EdidCorruption how);
+    void CorruptNextEdid(EdidCorruption how, unsigned count = 1);
 
     AdapterStats Stats() const;
     std::vector<std::string> RecentViolations() const;
@@ -174,6 +174,7 @@ private:
     bool plugChangePending_ = false;
     bool acksEnabled_ = true;
     EdidCorruption corruption_ = EdidCorruption::kNone;
+    unsigned corruptionsLeft_ = 0;  // EDID replies still to corrupt
     std::deque<PendingAck> acks_;
     std::chrono::steady_clock::time_point nextKeepAlive_;
     AdapterStats stats_;

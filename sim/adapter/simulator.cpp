@@ -110,7 +110,7 @@ SimAdapter* Simulator::Find(std::string_view key) {
 
 std::string Simulator::Help() {
     return "ok commands: list | plug A PORT [EDID.hex] | unplug A PORT | detach A | attach A | "
-           "acks A stop|resume | break A | mend A | corrupt-edid A checksum|size|port | "
+           "acks A stop|resume | break A | mend A | corrupt-edid A checksum|size|port [COUNT] | "
            "stats [A] | violations A | help  (A: adapter name or index; PORT: 1 2 4 8 16 or 0x..)";
 }
 
@@ -163,14 +163,18 @@ std::string Simulator::Command(std::string_view line) {
     }
     if (cmd == "corrupt-edid") {
         const std::string how = w.size() >= 3 ? w[2] : "";
-        if (how == "checksum")
-            a->CorruptNextEdid(EdidCorruption::kChecksum);
-        else if (how == "size")
-            a->CorruptNextEdid(EdidCorruption::kSize200);
-        else if (how == "port")
-            a->CorruptNextEdid(EdidCorruption::kWrongPort);
-        else
-            return "error: corrupt-edid A checksum|size|port";
+        unsigned count = 1;
+        if (w.size() >= 4) {
+            auto [end, ec] = std::from_chars(w[3].data(), w[3].data() + w[3].size(), count);
+            if (ec != std::errc() || end != w[3].data() + w[3].size() || count == 0 || count > 100)
+                return "error: corrupt-edid A checksum|size|port [COUNT 1..100]";
+        }
+        EdidCorruption kind;
+        if (how == "checksum") kind = EdidCorruption::kChecksum;
+        else if (how == "size") kind = EdidCorruption::kSize200;
+        else if (how == "port") kind = EdidCorruption::kWrongPort;
+        else return "error: corrupt-edid A checksum|size|port [COUNT 1..100]";
+        a->CorruptNextEdid(kind, count);
         return "ok";
     }
     if (cmd == "stats") return "ok " + StatsLine(*a);
