@@ -1,6 +1,7 @@
 #include "sim/adapter/frame_decode.h"
 
 #include "protocol/adapter/packet_header.h"
+#include "sim/decode/picture_decoder.h"
 
 namespace orv::sim {
 namespace {
@@ -43,6 +44,15 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
     }
     monitor.backFrameIndex = frameIndex;
     ++monitor.pictures;
+    // Before its first topology the screen has no mode to draw into.
+    if (monitor.width == 0 || monitor.height == 0) return true;
+    const std::size_t bytes = std::size_t{monitor.width} * monitor.height * 4;
+    if (monitor.back.size() != bytes) monitor.back.assign(bytes, 0);
+    const decode::Framebuffer fb{monitor.back, monitor.width, monitor.height,
+                                 std::uint32_t{monitor.width} * 4};
+    const decode::DecodeStatus status = decode::DecodePicture(picture, fb);
+    if (status != decode::DecodeStatus::kOk)
+        return fail(std::string("picture does not decode: ") + decode::DecodeStatusText(status));
     return true;
 }
 

@@ -666,6 +666,9 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
         auto it = monitors_.find(topology_[slot.value_or(0)].portBit);
         if (it != monitors_.end() && it->second.plugged) {
             decoded = DecodeFramePicture(it->second.picture, frameIndex, picture, &error);
+            // A picture outside the frame path (the monitor's number) gets no
+            // show-frame command: it is shown as soon as it is decoded.
+            if (decoded && frameIndex == 0) ShowFrame(it->second.picture);
         }
         // A monitor that left meanwhile: the packet is consumed and acknowledged.
         if (frameIndex != 0 && acksEnabled_) {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/paths.h"
+#include "service/adapter/display_id.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
 #include "service/wall/ui.h"
@@ -103,6 +104,15 @@ TEST_F(AdapterSimTest, StartNumbersMonitorsAndKeepsTheirIdsAcrossReplug) {
     EXPECT_FALSE(adapter.Screen(0).Empty());
     EXPECT_FALSE(adapter.Screen(1).Empty());
     const int idOn4 = adapter.MonitorOnPort(0x04)->MonitorId();
+
+    // The simulated monitor shows the identification picture the service
+    // composed: byte for byte what ComposeDisplayIdPicture makes.
+    std::vector<std::uint8_t> expected(kDisplayIdBytes);
+    ASSERT_TRUE(ComposeDisplayIdPicture(idOn4, expected));
+    ASSERT_TRUE(Eventually([&] {
+        auto m = sim.Monitor(0x04);
+        return m && m->picture.front == expected;
+    }));
 
     ASSERT_TRUE(sim.Unplug(0x04));
     ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) == nullptr; }));
