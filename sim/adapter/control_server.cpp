@@ -109,4 +109,22 @@ void ControlServer::Serve(int fd) {
     }
 }
 
+std::string AskSimulator(const std::string& path, std::string_view line) {
+    const int fd = bus::ConnectTo(path);
+    if (fd < 0) return "error: cannot reach " + path + ": " + std::strerror(errno);
+    std::string out(line);
+    out += '\n';
+    std::string answer;
+    std::size_t sent = 0;
+    while (sent < out.size()) {
+        const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    char c;
+    while (recv(fd, &c, 1, 0) == 1 && c != '\n') answer += c;
+    close(fd);
+    return answer.empty() ? "error: no answer from " + path : answer;
+}
+
 }  // namespace orv::sim

@@ -38,4 +38,9 @@ private:
     std::thread thread_;
 };
 
+// The client side: sends one command line to the control socket at `path`
+// and returns the one-line answer (without its line end), or an "error: ..."
+// line when the socket cannot be reached. Blocks until the answer comes.
+std::string AskSimulator(const std::string& path, std::string_view line);
+
 }  // namespace orv::sim

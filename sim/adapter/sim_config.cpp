@@ -194,6 +194,7 @@ bool FinishConfig(SimConfig& c, std::string* error) {
 
 std::string Usage() {
     return "Usage: orv-adapter-sim [options]\n"
+           "       orv-adapter-sim --ask SOCKET COMMAND...   (ask a running simulator)\n"
            "Simulated USB display adapters on the simulated USB bus.\n"
            "\n"
            "  --bus DIR              bus folder (default: the runtime folder's usb/)\n"

@@ -1,15 +1,67 @@
 #include "sim/adapter/simulator.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <sstream>
 
+#include "common/png/png_io.h"
 #include "platform/paths.h"
 #include "sim/adapter/edid.h"
 #include "sim/adapter/sim_log.h"
 
 namespace orv::sim {
 namespace {
+
+// The picture a monitor shows, as a PNG; "ok WxH" or an error.
+std::string WriteShownPicture(const MonitorState& m, const std::string& path) {
+    if (m.picture.front.empty() || m.picture.width == 0)
+        return "error: the monitor on " + std::to_string(m.port) + " shows nothing yet";
+    png::Image image{m.picture.front, m.picture.width, m.picture.height};
+    std::string error;
+    if (!png::WritePng(path, image, error)) return "error: " + error;
+    return "ok " + std::to_string(image.width) + "x" + std::to_string(image.height);
+}
+
+// Every monitor that shows something, one row per adapter in port order,
+// with a dark gap between screens, as one picture.
+png::Image ComposeWall(const std::vector<std::vector<MonitorState>>& rows) {
+    constexpr std::uint32_t kGap = 16;
+    std::uint32_t width = kGap, height = kGap;
+    for (const auto& row : rows) {
+        std::uint32_t w = kGap, h = 0;
+        for (const MonitorState& m : row) {
+            w += m.picture.width + kGap;
+            h = std::max<std::uint32_t>(h, m.picture.height);
+        }
+        if (row.empty()) continue;
+        width = std::max(width, w);
+        height += h + kGap;
+    }
+    png::Image wall{std::vector<std::uint8_t>(std::size_t{width} * height * 4), width, height};
+    for (std::size_t i = 0; i < wall.bgrx.size(); i += 4) {
+        wall.bgrx[i] = 0x20;
+        wall.bgrx[i + 1] = wall.bgrx[i + 2] = 0x18;
+        wall.bgrx[i + 3] = 0xFF;
+    }
+    std::uint32_t top = kGap;
+    for (const auto& row : rows) {
+        if (row.empty()) continue;
+        std::uint32_t left = kGap, rowHeight = 0;
+        for (const MonitorState& m : row) {
+            const std::size_t rowBytes = std::size_t{m.picture.width} * 4;
+            for (std::uint32_t y = 0; y < m.picture.height; ++y)
+                std::copy_n(m.picture.front.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes,
+                            wall.bgrx.begin() +
+                                static_cast<std::ptrdiff_t>((std::size_t{top + y} * width + left) * 4));
+            left += m.picture.width + kGap;
+            rowHeight = std::max<std::uint32_t>(rowHeight, m.picture.height);
+        }
+        top += rowHeight + kGap;
+    }
+    return wall;
+}
+
 
 std::vector<std::string> Words(std::string_view line) {
     std::istringstream in{std::string(line)};
@@ -111,7 +163,8 @@ SimAdapter* Simulator::Find(std::string_view key) {
 std::string Simulator::Help() {
     return "ok commands: list | plug A PORT [EDID.hex] | unplug A PORT | detach A | attach A | "
            "acks A stop|resume | break A | mend A | corrupt-edid A checksum|size|port [COUNT] | "
-           "stats [A] | violations A | help  (A: adapter name or index; PORT: 1 2 4 8 16 or 0x..)";
+           "stats [A] | violations A | png A PORT FILE | png-all DIR | wall-png FILE | help  "
+           "(A: adapter name or index; PORT: 1 2 4 8 16 or 0x..)";
 }
 
 std::string Simulator::Command(std::string_view line) {
@@ -123,6 +176,31 @@ std::string Simulator::Command(std::string_view line) {
         std::string out = "ok";
         for (auto& a : adapters_) out += (out.size() > 2 ? "; " : " ") + StatsLine(*a);
         return out;
+    }
+    if (cmd == "png-all" || cmd == "wall-png") {
+        if (w.size() < 2) return "error: " + cmd + " needs a " + (cmd == "png-all" ? "folder" : "file");
+        std::vector<std::vector<MonitorState>> rows;
+        std::size_t written = 0;
+        for (auto& a : adapters_) {
+            rows.emplace_back();
+            for (std::uint8_t port : kPortOrder) {
+                std::optional<MonitorState> m = a->Monitor(port);
+                if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0) continue;
+                if (cmd == "png-all") {
+                    const std::string path = w[1] + "/" + a->Name() + "-port" + std::to_string(port) + ".png";
+                    const std::string r = WriteShownPicture(*m, path);
+                    if (r.rfind("ok", 0) != 0) return r;
+                    ++written;
+                } else {
+                    rows.back().push_back(std::move(*m));
+                }
+            }
+        }
+        if (cmd == "png-all") return "ok " + std::to_string(written) + " pictures";
+        const png::Image wall = ComposeWall(rows);
+        std::string error;
+        if (!png::WritePng(w[1], wall, error)) return "error: " + error;
+        return "ok " + std::to_string(wall.width) + "x" + std::to_string(wall.height);
     }
     if (w.size() < 2) return "error: " + cmd + " needs an adapter (try help)";
     SimAdapter* a = Find(w[1]);
@@ -142,6 +220,13 @@ std::string Simulator::Command(std::string_view line) {
         }
         a->Plug(port, std::move(edid));
         return "ok monitors=" + Hex2(a->MonitorMask());
+    }
+    if (cmd == "png") {
+        std::uint8_t port = 0;
+        if (w.size() < 4 || !ParsePort(w[2], port)) return "error: png A PORT FILE";
+        std::optional<MonitorState> m = a->Monitor(port);
+        if (!m || !m->plugged) return "error: nothing plugged on " + Hex2(port);
+        return WriteShownPicture(*m, w[3]);
     }
     if (cmd == "detach") {
         a->Detach();

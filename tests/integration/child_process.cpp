@@ -4,13 +4,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -127,27 +124,6 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-std::string UnixCommand(const std::string& socketPath, const std::string& line) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (fd < 0 || socketPath.size() >= sizeof addr.sun_path) {
-        if (fd >= 0) close(fd);
-        return {};
-    }
-    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const std::string out = line + "\n";
-        if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size())) {
-            char c;
-            while (recv(fd, &c, 1, 0) == 1 && c != '\n') answer += c;
-        }
-    }
-    close(fd);
-    return answer;
 }
 
 bool WaitForFileContaining(const std::string& path, const std::string& needle,

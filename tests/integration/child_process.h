@@ -57,10 +57,6 @@ private:
 };
 
 std::string ReadFile(const std::string& path);
-
-// Sends one line to a Unix stream socket and returns the one-line answer
-// (without its line end); empty when the socket cannot be reached.
-std::string UnixCommand(const std::string& socketPath, const std::string& line);
 // Polls until `path` contains `needle` or `timeout` passes.
 bool WaitForFileContaining(const std::string& path, const std::string& needle,
                            std::chrono::milliseconds timeout);

@@ -12,6 +12,7 @@
 #include "child_process.h"
 #include "platform/profile.h"
 #include "protocol/adapter/srom_info.h"
+#include "sim/adapter/control_server.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
@@ -64,7 +65,7 @@ protected:
         ASSERT_TRUE(up) << "simulator did not answer";
     }
     std::string Control() const { return root_ + "/run/sim.ctl"; }
-    std::string Sim(const std::string& command) { return UnixCommand(Control(), command); }
+    std::string Sim(const std::string& command) { return orv::sim::AskSimulator(Control(), command); }
     std::uint64_t Violations(const std::string& adapter) {
         const std::string answer = Sim("violations " + adapter);
         EXPECT_EQ(answer.rfind("ok ", 0), 0u) << answer;

@@ -12,11 +12,15 @@
 
 #include "service/codec/picture_encoder.h"
 #include "sim/decode/picture_decoder.h"
-#include "tools/orvcodec/png_io.h"
+#include "common/png/png_io.h"
 #include "tools/orvcodec/test_pictures.h"
 
 namespace orv::orvcodec {
 namespace {
+
+using png::Image;
+using png::ReadPng;
+using png::WritePng;
 
 constexpr const char* kUsage =
     "usage:\n"

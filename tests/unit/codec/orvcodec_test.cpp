@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "protocol/adapter/frame_packet.h"
-#include "tools/orvcodec/png_io.h"
+#include "common/png/png_io.h"
 
 namespace {
 
@@ -61,17 +61,17 @@ protected:
 TEST_F(Orvcodec, PngAlphaBecomesX) {
     for (bool alpha : {true, false}) {
         WriteSmallPng(Path("small.png"), alpha);
-        orv::orvcodec::Image image;
+        orv::png::Image image;
         std::string error;
-        ASSERT_TRUE(orv::orvcodec::ReadPng(Path("small.png"), image, error)) << error;
+        ASSERT_TRUE(orv::png::ReadPng(Path("small.png"), image, error)) << error;
         const std::vector<std::uint8_t> expected =
             alpha ? std::vector<std::uint8_t>{30, 20, 10, 40, 70, 60, 50, 80}
                   : std::vector<std::uint8_t>{30, 20, 10, 0xFF, 70, 60, 50, 0xFF};
         EXPECT_EQ(image.bgrx, expected) << alpha;
     }
-    orv::orvcodec::Image image;
+    orv::png::Image image;
     std::string error;
-    EXPECT_FALSE(orv::orvcodec::ReadPng(Path("missing.png"), image, error));
+    EXPECT_FALSE(orv::png::ReadPng(Path("missing.png"), image, error));
     EXPECT_FALSE(error.empty());
 }
 
@@ -90,9 +90,9 @@ TEST_F(Orvcodec, EncodePacketThenInfoAndDecode) {
                   48 + std::stoul(info.substr(info.find("picture_length=") + 15))));
 
     ASSERT_EQ(Run({"decode", Path("p.bin"), "-o", Path("out.png")}), 0) << err_.str();
-    orv::orvcodec::Image image;
+    orv::png::Image image;
     std::string error;
-    ASSERT_TRUE(orv::orvcodec::ReadPng(Path("out.png"), image, error)) << error;
+    ASSERT_TRUE(orv::png::ReadPng(Path("out.png"), image, error)) << error;
     EXPECT_EQ(image.bgrx, (std::vector<std::uint8_t>{30, 20, 10, 0xFF, 70, 60, 50, 0xFF}));
 }
 

@@ -1,10 +1,10 @@
-#include "tools/orvcodec/png_io.h"
+#include "common/png/png_io.h"
 
 #include <png.h>
 
 #include <cstring>
 
-namespace orv::orvcodec {
+namespace orv::png {
 
 bool ReadPng(const std::string& path, Image& image, std::string& error) {
     png_image png;
@@ -50,4 +50,4 @@ bool WritePng(const std::string& path, const Image& image, std::string& error) {
     return true;
 }
 
-}  // namespace orv::orvcodec
+}  // namespace orv::png

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace orv::orvcodec {
+namespace orv::png {
 
 struct Image {
     std::vector<std::uint8_t> bgrx;  // rows of 4 * width bytes
@@ -21,4 +21,4 @@ bool ReadPng(const std::string& path, Image& image, std::string& error);
 // Writes an 8-bit RGB PNG of a BGRX picture (X is dropped).
 bool WritePng(const std::string& path, const Image& image, std::string& error);
 
-}  // namespace orv::orvcodec
+}  // namespace orv::png
