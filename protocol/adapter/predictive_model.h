@@ -48,11 +48,16 @@ struct Code {
 
 inline Code SymbolCode(unsigned s) {
     switch (s) {
-        case 0: return {2, 1};
-        case 1: return {3, 3};
-        case 2: return {3, 2};
-        case 3: return {3, 6};
-        default: break;
+        case 0:
+            return {2, 1};
+        case 1:
+            return {3, 3};
+        case 2:
+            return {3, 2};
+        case 3:
+            return {3, 6};
+        default:
+            break;
     }
     if (s <= 20) {
         const unsigned m = s / 2;

@@ -106,9 +106,12 @@ public:
 
 private:
     void SlotCode(unsigned slot) {
-        if (slot == 0) bits_.Put(0, 1);
-        else if (slot == 1) bits_.Put(1, 2);
-        else bits_.Put(3 + (slot - 2) * 4, 6);
+        if (slot == 0)
+            bits_.Put(0, 1);
+        else if (slot == 1)
+            bits_.Put(1, 2);
+        else
+            bits_.Put(3 + (slot - 2) * 4, 6);
     }
 
     BitWriter bits_;

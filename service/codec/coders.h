@@ -29,8 +29,7 @@ bool EncodeRaw(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, Co
 bool EncodeJpeg(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
 bool EncodeYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
 bool EncodeJpegFromYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts);
-bool EncodePlaneDelta(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
-                      CoderScratch&);
+bool EncodePlaneDelta(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
 bool EncodeCache(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
 bool EncodePredictive(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
                       CoderScratch& scratch);
@@ -38,7 +37,9 @@ bool EncodePredictive(const PictureDescriptor& d, bytes::MutBytes out, Parts& pa
 // Worst-case data lengths (after the CodecHeader) for a w x h picture.
 std::size_t MaxJpegLength(std::uint32_t w, std::uint32_t h);
 std::size_t MaxYuvLength(std::uint32_t w, std::uint32_t h);
-inline std::size_t RoundUp16(std::size_t n) { return (n + 15) & ~std::size_t{15}; }
+inline std::size_t RoundUp16(std::size_t n) {
+    return (n + 15) & ~std::size_t{15};
+}
 
 // LSB-first bit packer into 32-bit little-endian words. A word that would not
 // fit in the output is dropped and latches failure.

@@ -81,12 +81,11 @@ bool EncodeRaw(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, Co
 bool EncodeJpeg(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&) {
     const TjHandle tj(tjInitCompress());
     if (!tj) return false;
-    return CompressInto(d.width, d.height, out, parts,
-                        [&](unsigned char** dst, unsigned long* size, int flags) {
-                            return tjCompress2(tj.get(), d.pixels.data(), d.width,
-                                               static_cast<int>(d.stride), d.height, TJPF_BGRX,
-                                               dst, size, TJSAMP_420, d.quality, flags);
-                        });
+    return CompressInto(
+        d.width, d.height, out, parts, [&](unsigned char** dst, unsigned long* size, int flags) {
+            return tjCompress2(tj.get(), d.pixels.data(), d.width, static_cast<int>(d.stride),
+                               d.height, TJPF_BGRX, dst, size, TJSAMP_420, d.quality, flags);
+        });
 }
 
 bool EncodeYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&) {
@@ -125,12 +124,11 @@ bool EncodeJpegFromYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& p
     }
     const TjHandle tj(tjInitCompress());
     if (!tj) return false;
-    return CompressInto(d.width, d.height, out, parts,
-                        [&](unsigned char** dst, unsigned long* size, int flags) {
-                            return tjCompressFromYUVPlanes(tj.get(), planes, d.width, nullptr,
-                                                           d.height, TJSAMP_420, dst, size,
-                                                           d.quality, flags);
-                        });
+    return CompressInto(
+        d.width, d.height, out, parts, [&](unsigned char** dst, unsigned long* size, int flags) {
+            return tjCompressFromYUVPlanes(tj.get(), planes, d.width, nullptr, d.height, TJSAMP_420,
+                                           dst, size, d.quality, flags);
+        });
 }
 
 }  // namespace orv::codec

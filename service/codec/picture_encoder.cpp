@@ -17,16 +17,24 @@ struct TableEntry {
 
 TableEntry TableLookup(std::uint32_t codecType) {
     switch (codecType) {
-        case adapter::kCodecPlaneDelta: return {EncodePlaneDelta, codecType};
-        case adapter::kCodecCache: return {EncodeCache, codecType};
-        case adapter::kCodecPredictive: return {EncodePredictive, codecType};
-        case adapter::kCodecJpeg: return {EncodeJpeg, codecType};
-        case adapter::kCodecYuv: return {EncodeYuv, codecType};
-        default: return {EncodeRaw, adapter::kCodecRaw};
+        case adapter::kCodecPlaneDelta:
+            return {EncodePlaneDelta, codecType};
+        case adapter::kCodecCache:
+            return {EncodeCache, codecType};
+        case adapter::kCodecPredictive:
+            return {EncodePredictive, codecType};
+        case adapter::kCodecJpeg:
+            return {EncodeJpeg, codecType};
+        case adapter::kCodecYuv:
+            return {EncodeYuv, codecType};
+        default:
+            return {EncodeRaw, adapter::kCodecRaw};
     }
 }
 
-std::uint32_t BytesPerPixel(const PictureDescriptor& d) { return d.bitsPerPixel / 8; }
+std::uint32_t BytesPerPixel(const PictureDescriptor& d) {
+    return d.bitsPerPixel / 8;
+}
 
 // True when the descriptor names a non-empty picture whose rows all lie
 // inside `pixels`. The raw copy takes 8, 16 and 32 bits per pixel, every
@@ -45,19 +53,26 @@ bool Usable(const PictureDescriptor& d, std::uint32_t codecType) {
 std::size_t MaxDataLength(const PictureDescriptor& d, std::uint32_t codecType) {
     const std::size_t pixels = std::size_t{d.width} * d.height;
     switch (codecType) {
-        case adapter::kCodecRaw: return pixels * BytesPerPixel(d);
+        case adapter::kCodecRaw:
+            return pixels * BytesPerPixel(d);
         // Per plane: first row at most 16 bytes per 15, further rows at most
         // 2 bytes per pixel, then the padding.
-        case adapter::kCodecPlaneDelta: return 3 * RoundUp16(2 * pixels + 2 * d.height + 16);
+        case adapter::kCodecPlaneDelta:
+            return 3 * RoundUp16(2 * pixels + 2 * d.height + 16);
         // Per stream: at most an announce and a slot code (24 bits) per
         // pixel, plus the last word and the padding.
-        case adapter::kCodecCache: return 3 * RoundUp16(3 * pixels + 8 + 16);
+        case adapter::kCodecCache:
+            return 3 * RoundUp16(3 * pixels + 8 + 16);
         // Per stream: header, at most 14 bits per symbol, last word, 0xFF,
         // padding.
-        case adapter::kCodecPredictive: return 3 * RoundUp16(2 * pixels + 3 + 8 + 1 + 16);
-        case adapter::kCodecJpeg: return MaxJpegLength(d.width, d.height);
-        case adapter::kCodecYuv: return MaxYuvLength(d.width, d.height);
-        default: return 0;
+        case adapter::kCodecPredictive:
+            return 3 * RoundUp16(2 * pixels + 3 + 8 + 1 + 16);
+        case adapter::kCodecJpeg:
+            return MaxJpegLength(d.width, d.height);
+        case adapter::kCodecYuv:
+            return MaxYuvLength(d.width, d.height);
+        default:
+            return 0;
     }
 }
 
@@ -80,12 +95,23 @@ int Finish(const PictureDescriptor& d, std::uint32_t codecType, const Parts& par
 
 bool CodecTypeOf(std::uint32_t compressionCode, std::uint32_t& codecType) {
     switch (compressionCode) {
-        case adapter::kCompressJpegFromYuv: codecType = adapter::kCodecJpeg; return true;
-        case adapter::kCompressCache: codecType = adapter::kCodecCache; return true;
-        case adapter::kCompressPredictive: codecType = adapter::kCodecPredictive; return true;
-        case adapter::kCompressYuv: codecType = adapter::kCodecYuv; return true;
-        case adapter::kCompressRaw: codecType = adapter::kCodecRaw; return true;
-        default: return false;
+        case adapter::kCompressJpegFromYuv:
+            codecType = adapter::kCodecJpeg;
+            return true;
+        case adapter::kCompressCache:
+            codecType = adapter::kCodecCache;
+            return true;
+        case adapter::kCompressPredictive:
+            codecType = adapter::kCodecPredictive;
+            return true;
+        case adapter::kCompressYuv:
+            codecType = adapter::kCodecYuv;
+            return true;
+        case adapter::kCompressRaw:
+            codecType = adapter::kCodecRaw;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -116,8 +142,7 @@ int PictureEncoder::EncodeType(const PictureDescriptor& d, std::uint32_t codecTy
     return Finish(d, entry.codecType, parts, out, length);
 }
 
-int PictureEncoder::Encode(const PictureDescriptor& d, bytes::MutBytes out,
-                           std::uint32_t& length) {
+int PictureEncoder::Encode(const PictureDescriptor& d, bytes::MutBytes out, std::uint32_t& length) {
     length = 0;
     std::uint32_t codecType = 0;
     if (!CodecTypeOf(d.compressionCode, codecType)) return 0;

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "service/codec/coders.h"
 #include "protocol/adapter/predictive_model.h"
+#include "service/codec/coders.h"
 
 namespace orv::codec {
 namespace {
@@ -27,7 +27,9 @@ inline V8 Load(const std::int16_t* p) {
     return v;
 }
 
-inline V8 Select(V8 mask, V8 yes, V8 no) { return (mask & yes) | (~mask & no); }
+inline V8 Select(V8 mask, V8 yes, V8 no) {
+    return (mask & yes) | (~mask & no);
+}
 
 // Symbols of one pixel, scalar. `cur` and `above` point at their rows;
 // `above` is null on the first row.
@@ -95,9 +97,14 @@ void ComputeSymbols(const PictureDescriptor& d, std::uint16_t* const out[3], boo
         curRow[k] = rows.data() + k * w;
         aboveRow[k] = rows.data() + (3 + k) * w;
     }
-    auto spread = [&](const std::uint8_t* src, std::int16_t* const dst[3]) {
+    auto spread = [w](const std::uint8_t* src, std::int16_t* const dst[3]) {
+        std::int16_t* const b = dst[0];
+        std::int16_t* const g = dst[1];
+        std::int16_t* const r = dst[2];
         for (std::size_t x = 0; x < w; ++x) {
-            for (unsigned k = 0; k < 3; ++k) dst[k][x] = src[4 * x + k];
+            b[x] = src[4 * x];
+            g[x] = src[4 * x + 1];
+            r[x] = src[4 * x + 2];
         }
     };
     if (vectors) spread(cur, curRow);

@@ -34,9 +34,8 @@ DecodeStatus DecodeJpeg(const PartSpans& parts, const Target& t) {
     const TjHandle tj(tjInitDecompress());
     if (!tj) return DecodeStatus::kCorrupt;
     int w = 0, h = 0, subsampling = 0, colorspace = 0;
-    if (parts[0].empty() ||
-        tjDecompressHeader3(tj.get(), parts[0].data(), parts[0].size(), &w, &h, &subsampling,
-                            &colorspace) != 0) {
+    if (parts[0].empty() || tjDecompressHeader3(tj.get(), parts[0].data(), parts[0].size(), &w, &h,
+                                                &subsampling, &colorspace) != 0) {
         return DecodeStatus::kCorrupt;
     }
     if (static_cast<std::uint32_t>(w) != t.width || static_cast<std::uint32_t>(h) != t.height) {
@@ -54,8 +53,8 @@ DecodeStatus DecodeJpeg(const PartSpans& parts, const Target& t) {
 DecodeStatus DecodeYuv(const PartSpans& parts, const Target& t) {
     const unsigned char* planes[3];
     for (int c = 0; c < 3; ++c) {
-        const unsigned long size = tjPlaneSizeYUV(c, static_cast<int>(t.width), 0,
-                                                  static_cast<int>(t.height), TJSAMP_420);
+        const unsigned long size =
+            tjPlaneSizeYUV(c, static_cast<int>(t.width), 0, static_cast<int>(t.height), TJSAMP_420);
         if (size == static_cast<unsigned long>(-1)) return DecodeStatus::kCorrupt;
         if (parts[c].size() < size) return DecodeStatus::kTruncated;
         planes[c] = parts[c].data();

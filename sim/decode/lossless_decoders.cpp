@@ -57,7 +57,8 @@ DecodeStatus DecodeDeltaPlane(bytes::ConstBytes in, unsigned k, const Target& t,
         }
         for (std::uint32_t x = 0; x < t.width; ++x) {
             const unsigned m = row[x];
-            const int diff = (m & 1) != 0 ? -static_cast<int>((m + 1) / 2) : static_cast<int>(m / 2);
+            const int diff =
+                (m & 1) != 0 ? -static_cast<int>((m + 1) / 2) : static_cast<int>(m / 2);
             dst[4 * x] = static_cast<std::uint8_t>(above[4 * x] + diff);
         }
     }

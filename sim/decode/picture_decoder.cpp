@@ -6,11 +6,16 @@ namespace orv::decode {
 
 const char* DecodeStatusText(DecodeStatus status) {
     switch (status) {
-        case DecodeStatus::kOk: return "ok";
-        case DecodeStatus::kTruncated: return "truncated picture";
-        case DecodeStatus::kCorrupt: return "corrupt picture";
-        case DecodeStatus::kUnsupported: return "unsupported picture format";
-        case DecodeStatus::kOutside: return "picture outside the framebuffer";
+        case DecodeStatus::kOk:
+            return "ok";
+        case DecodeStatus::kTruncated:
+            return "truncated picture";
+        case DecodeStatus::kCorrupt:
+            return "corrupt picture";
+        case DecodeStatus::kUnsupported:
+            return "unsupported picture format";
+        case DecodeStatus::kOutside:
+            return "picture outside the framebuffer";
     }
     return "unknown status";
 }
@@ -37,13 +42,20 @@ DecodeStatus DecodePicture(bytes::ConstBytes picture, const Framebuffer& fb) {
     const Target t{fb.pixels.data() + std::size_t{h.y} * fb.stride + std::size_t{h.x} * 4, h.width,
                    h.height, fb.stride};
     switch (h.codecType) {
-        case adapter::kCodecRaw: return DecodeRaw(parts, t);
-        case adapter::kCodecPlaneDelta: return DecodePlaneDelta(parts, t);
-        case adapter::kCodecCache: return DecodeCache(parts, t);
-        case adapter::kCodecPredictive: return DecodePredictive(parts, t);
-        case adapter::kCodecJpeg: return DecodeJpeg(parts, t);
-        case adapter::kCodecYuv: return DecodeYuv(parts, t);
-        default: return DecodeStatus::kUnsupported;
+        case adapter::kCodecRaw:
+            return DecodeRaw(parts, t);
+        case adapter::kCodecPlaneDelta:
+            return DecodePlaneDelta(parts, t);
+        case adapter::kCodecCache:
+            return DecodeCache(parts, t);
+        case adapter::kCodecPredictive:
+            return DecodePredictive(parts, t);
+        case adapter::kCodecJpeg:
+            return DecodeJpeg(parts, t);
+        case adapter::kCodecYuv:
+            return DecodeYuv(parts, t);
+        default:
+            return DecodeStatus::kUnsupported;
     }
 }
 

@@ -2,16 +2,16 @@
 //
 // The stream cannot always be read forward unambiguously: the 3-bit run
 // marker 7 (6-bit count) begins with the same bits as the 5-bit marker 23
-// (12-bit count). Wherever both readings are possible the parser tries one
-// and keeps the other as a branch point; a reading is kept only when the whole
-// channel then decodes to exactly width x height symbols and ends where the
-// stream's end marks (the 0xFF byte after the last counted byte, zero padding
-// to 16) say it ends. Readings that the encoder cannot produce are refused on
-// the spot (odd or too short run counts, a run that directly follows a symbol
-// of its own value, anything after a 4096-symbol run piece but its symbol),
-// and branch points already known to fail are remembered, which keeps the
-// search close to linear on real pictures. A work budget bounds it on
-// hostile input.
+// (12-bit count). Wherever both readings are possible the decoder takes one
+// and keeps the other as a branch point to come back to; a reading is kept
+// only when the whole channel then decodes to exactly width x height symbols
+// and ends where the stream's end marks (the 0xFF byte after the last counted
+// byte, zero padding to 16) say it ends. Wrong readings are mostly refused on
+// the spot: pixels are rebuilt as the symbols come, and a value outside
+// 0..255 cannot come from the encoder; neither can odd or too short run
+// counts, a run that directly follows a symbol of its own value, or anything
+// after a 4096-symbol run piece but its symbol. A budget of pixel writes
+// bounds the search on hostile input.
 #include <vector>
 
 #include "protocol/adapter/predictive_model.h"
@@ -88,7 +88,8 @@ public:
             Token alternative;
         };
         std::vector<Branch> branches;
-        for (std::uint64_t budget = 64ull * total_ + (1u << 20); budget > 0; --budget) {
+        budget_ = 32ull * total_ + (1u << 20);
+        while (!exhausted_) {
             bool fail = false;
             if (s.n == total_) {
                 if (EndsAt(s.pos)) return DecodeStatus::kOk;
@@ -99,7 +100,7 @@ public:
                 if (found == 2) branches.push_back({s, t[1]});
                 fail = found == 0 || !Apply(s, t[0]);
             }
-            while (fail) {
+            while (fail && !exhausted_) {
                 if (branches.empty()) {
                     return truncated_ ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
                 }
@@ -119,6 +120,11 @@ private:
         std::uint32_t x = s.n % t_.width;
         std::uint32_t y = s.n / t_.width;
         const int residual = Residual(t.symbol);
+        if (budget_ < t.count) {
+            exhausted_ = true;
+            return false;
+        }
+        budget_ -= t.count;
         for (std::uint32_t i = 0; i < t.count; ++i) {
             if (!Pixel(x, y, residual)) return false;
             if (++x == t_.width) x = 0, ++y;
@@ -208,6 +214,8 @@ private:
     const Target& t_;
     std::uint32_t total_;
     bool truncated_ = false;
+    std::uint64_t budget_ = 1;  // pixel writes left
+    bool exhausted_ = false;
 };
 
 }  // namespace

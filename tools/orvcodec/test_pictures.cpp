@@ -49,7 +49,7 @@ void Desktop(Canvas& c, Random& rnd) {
         const std::uint32_t y0 = rnd.Below(std::max(1u, c.h * 3 / 4));
         const std::uint32_t x1 = x0 + 40 + rnd.Below(std::max(1u, c.w / 2));
         const std::uint32_t y1 = y0 + 30 + rnd.Below(std::max(1u, c.h / 2));
-        c.Fill(x0, y0, x1 + 1, y1 + 1, 0x808080);     // edge
+        c.Fill(x0, y0, x1 + 1, y1 + 1, 0x808080);       // edge
         c.Fill(x0 + 1, y0 + 1, x1, y0 + 20, 0xC06020);  // title bar
         c.Fill(x0 + 1, y0 + 20, x1, y1, 0xFFFFFF);      // client area
         // Lines of 6x9 glyphs made of random strokes.
@@ -76,10 +76,11 @@ void Photo(Canvas& c, Random& rnd) {
         for (std::uint32_t x = 0; x < c.w; ++x) {
             const double fx = x / 97.0;
             const double fy = y / 61.0;
-            const double base = 120 + 60 * std::sin(fx) * std::cos(fy) + 30 * std::sin(fx * 0.3 + fy);
+            const double base =
+                120 + 60 * std::sin(fx) * std::cos(fy) + 30 * std::sin(fx * 0.3 + fy);
             auto channel = [&](double shift) {
-                const double v = base + 25 * std::sin(fx * 2.1 + shift) +
-                                 static_cast<double>(rnd.Below(9)) - 4;
+                const double v =
+                    base + 25 * std::sin(fx * 2.1 + shift) + static_cast<double>(rnd.Below(9)) - 4;
                 return static_cast<std::uint32_t>(std::clamp(v, 0.0, 255.0));
             };
             c.Set(x, y, channel(0) | channel(1.3) << 8 | channel(2.6) << 16);

@@ -60,7 +60,8 @@ protected:
     // The log lines written so far, each without its time prefix and line end.
     std::vector<std::string> Lines() {
         orv::log::Logger::Instance().Flush();
-        std::ifstream in(fs::path(orv::platform::LogDir()) / "ServiceManager.log.txt", std::ios::binary);
+        std::ifstream in(fs::path(orv::platform::LogDir()) / "ServiceManager.log.txt",
+                         std::ios::binary);
         std::vector<std::string> out;
         std::string line;
         while (std::getline(in, line)) {
@@ -124,11 +125,15 @@ TEST_F(AdapterCommandsTest, TopologyReplyFaultsLogFromSpecificToCheckFlag) {
     link_.answer = BuildStatusReply(type::kTopology, 5);
     EXPECT_EQ(orv::link::SendTopo(link_, kS0, kS1, 1), ReplyFault::kStatus);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           kTopoLine, "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# Data type:49 +",
+                           kTopoLine,
                            "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# bError:5 +",
+                           kTopoLine,
+                           "+ Send Topo: #error# check flag +",
+                           kTopoLine,
+                           "+ Send Topo: #error# Data type:49 +",
+                           "+ Send Topo: #error# check flag +",
+                           kTopoLine,
+                           "+ Send Topo: #error# bError:5 +",
                            "+ Send Topo: #error# Data type:48 +",
                            "+ Send Topo: #error# check flag +",
                        }));

@@ -160,3 +160,148 @@ TEST(Decode, JpegAndYuvStayWithinPsnrBound) {
         }
     }
 }
+
+// Pictures that exercise the mended coder faults: a cache stream whose slots
+// 0 and 1 change hands while their old values come back, runs over 4095
+// inside a row, and a predictive picture larger than 1920 x 1080.
+TEST(Decode, MendedFaultsRoundTrip) {
+    // Row 0: one pixel of A, then B x 4999 (a slot-1 run over 4095); row 1:
+    // C x 5000 (announced into slot 0, run over 4095); row 2: A, B, C, D in
+    // short runs, bringing back the values that lost slots 0 and 1.
+    Picture runs{std::vector<std::uint8_t>(5000 * 3 * 4), 5000, 3, 5000 * 4};
+    auto set = [&](std::uint32_t x, std::uint32_t y, std::uint8_t v) {
+        for (unsigned k = 0; k < 4; ++k) runs.px[std::size_t{y} * runs.stride + 4 * x + k] = v;
+    };
+    for (std::uint32_t x = 0; x < 5000; ++x) {
+        set(x, 0, x == 0 ? 10 : 20);
+        set(x, 1, 30);
+        set(x, 2, std::array<std::uint8_t, 4>{10, 20, 30, 40}[x / 3 % 4]);
+    }
+    // Many values, four of them frequent, so that slots are given in turn.
+    const Picture palette = Make("palette", 300, 120, 0, 7);
+    const Picture large = Make("gradient", 2100, 1000);
+    for (const Picture* p : std::initializer_list<const Picture*>{&runs, &palette, &large}) {
+        for (std::uint32_t type :
+             {adapter::kCodecPlaneDelta, adapter::kCodecCache, adapter::kCodecPredictive}) {
+            if (p == &large && type != adapter::kCodecPredictive) continue;
+            SCOPED_TRACE(std::to_string(p->w) + " type " + std::to_string(type));
+            const Decoded d = Decode(EncodeType(*p, type), p->w, p->h);
+            ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+            EXPECT_TRUE(SamePixels(*p, d, false));
+        }
+    }
+}
+
+TEST(Decode, PictureMustLieInsideTheFramebuffer) {
+    const Picture p = Make("gradient", 10, 10);
+    auto picture = EncodeType(p, adapter::kCodecRaw);
+    std::vector<std::uint8_t> fb(40 * 10);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 40}), DecodeStatus::kOk);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 9, 10, 40}), DecodeStatus::kOutside);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 11, 40}), DecodeStatus::kOutside);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 36}), DecodeStatus::kOutside);
+    EXPECT_EQ(decode::DecodePicture(picture, {bytes::MutBytes(fb).first(399), 10, 10, 40}),
+              DecodeStatus::kOutside);
+    bytes::PutU32(picture, adapter::kOffCodecX, 1);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 40}), DecodeStatus::kOutside);
+    bytes::PutU32(picture, adapter::kOffCodecX, 0xFFFFFFFF);
+    EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 40}), DecodeStatus::kOutside);
+}
+
+TEST(Decode, HeaderProblemsAreReported) {
+    const Picture p = Make("gradient", 10, 10);
+    auto picture = EncodeType(p, adapter::kCodecRaw);
+    std::vector<std::uint8_t> fb(40 * 10);
+    const decode::Framebuffer f{fb, 10, 10, 40};
+    EXPECT_EQ(decode::DecodePicture(bytes::ConstBytes(picture).first(31), f),
+              DecodeStatus::kTruncated);
+    EXPECT_EQ(decode::DecodePicture(bytes::ConstBytes(picture).first(picture.size() - 1), f),
+              DecodeStatus::kTruncated);
+    bytes::PutU32(picture, adapter::kOffCodecPart1 + 4, 0xFFFFFFFF);
+    EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kTruncated);
+    bytes::PutU32(picture, adapter::kOffCodecPart1 + 4, 0);
+    bytes::PutU32(picture, adapter::kOffCodecType, 3);
+    EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kUnsupported);
+    // A 16-bit raw picture cannot be shown.
+    bytes::PutU32(picture, adapter::kOffCodecType, 0);
+    bytes::PutU32(picture, adapter::kOffCodecPart1, 200);
+    EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kUnsupported);
+}
+
+// Every part cut short, and every byte damaged, for every format: the
+// decoders report an error or decode something, and never touch memory they
+// do not own (the sanitizer build checks that) or the framebuffer outside the
+// picture's rectangle.
+TEST(Decode, DamagedPicturesAreRefusedSafely) {
+    const Picture p = Make("desktop", 23, 13, 0, 3);
+    for (std::uint32_t type : {0u, 1u, 2u, 4u, 8u, 16u}) {
+        SCOPED_TRACE(type);
+        const auto good = EncodeType(p, type);
+        const adapter::CodecHeader h = [&] {
+            adapter::CodecHeader header;
+            adapter::ReadCodecHeader(good, header);
+            return header;
+        }();
+        auto check = [&](const std::vector<std::uint8_t>& picture) {
+            const Decoded d = Decode(picture, p.w, p.h);
+            // The margin right of and below the picture stays untouched.
+            std::size_t touched = 0;
+            for (std::uint32_t y = 0; y <= p.h; ++y) {
+                for (std::uint32_t x = y == p.h ? 0 : p.w; x < p.w + 3; ++x) {
+                    for (unsigned k = 0; k < 4; ++k) {
+                        touched += d.fb[std::size_t{y} * d.stride + 4 * x + k] != 0x5A;
+                    }
+                }
+            }
+            EXPECT_EQ(touched, 0u);
+            return d.status;
+        };
+        // Shorten one part at a time (the header stays consistent).
+        for (unsigned k = 0; k < 3; ++k) {
+            if (h.parts[k] == 0) continue;
+            for (std::uint32_t cut : {1u, 2u, h.parts[k] / 2, h.parts[k] - 1}) {
+                if (cut == 0 || cut > h.parts[k]) continue;
+                auto picture = good;
+                std::size_t offset = adapter::kCodecHeaderSize;
+                for (unsigned i = 0; i < k; ++i) offset += h.parts[i];
+                picture.erase(
+                    picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k] - cut),
+                    picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k]));
+                bytes::PutU32(picture, adapter::kOffCodecPart1 + 4 * k, h.parts[k] - cut);
+                const DecodeStatus s = check(picture);
+                // Lossless formats cannot lose bytes unnoticed, except padding.
+                if (type == adapter::kCodecRaw || type == adapter::kCodecPredictive) {
+                    EXPECT_NE(s, DecodeStatus::kOk) << k << " " << cut;
+                }
+            }
+        }
+        // Damage each byte of the data in turn.
+        for (std::size_t i = adapter::kCodecHeaderSize; i < good.size(); ++i) {
+            auto picture = good;
+            picture[i] ^= static_cast<std::uint8_t>(0x5B + i);
+            check(picture);
+        }
+    }
+}
+
+// Runs of every length from 1 to 300 symbols, and pieces of 4096: marker 7
+// with counts 2 mod 4 begins with the bits of marker 23, and both kinds of
+// stream decode back to their picture.
+TEST(Decode, PredictiveRunsOfEveryLengthDecode) {
+    for (std::uint32_t w = 1; w <= 300; ++w) {
+        for (std::uint32_t h : {1u, 2u}) {
+            Picture p{std::vector<std::uint8_t>(std::size_t{w} * h * 4, 0), w, h, 4 * w};
+            p.px[0] = 200;  // then a run of zero residuals to the end of each row
+            p.px[4 * (w - 1) + 1] = 17;
+            const Decoded d = Decode(EncodeType(p, adapter::kCodecPredictive), w, h);
+            ASSERT_EQ(d.status, DecodeStatus::kOk) << w << "x" << h;
+            ASSERT_TRUE(SamePixels(p, d, false)) << w << "x" << h;
+        }
+    }
+    Picture pieces{std::vector<std::uint8_t>(9000 * 4, 0), 9000, 1, 9000 * 4};
+    pieces.px[0] = 9;
+    pieces.px[4 * 8191 + 2] = 3;
+    const Decoded d = Decode(EncodeType(pieces, adapter::kCodecPredictive), 9000, 1);
+    ASSERT_EQ(d.status, DecodeStatus::kOk);
+    EXPECT_TRUE(SamePixels(pieces, d, false));
+}
