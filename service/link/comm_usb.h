@@ -66,9 +66,10 @@ public:
 
     bool LinkBroken() const { return linkBroken_ != 0; }
     bool Connected() const { return connected_ != 0; }
-    // The pipe table: endpoint addresses in the order the setting lists them.
+    // The pipe table: endpoint addresses in the order the setting lists them
+    // (0 past the end).
     std::uint8_t PipeCount() const { return pipeCount_; }
-    std::uint8_t PipeAt(std::size_t index) const { return pipes_.at(index); }
+    std::uint8_t PipeAt(std::size_t index) const { return index < pipeCount_ ? pipes_[index] : 0; }
 
 private:
     int SetUpInterface();
