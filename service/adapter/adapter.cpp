@@ -111,7 +111,7 @@ void COvwAdapter::DestroyMonitors() {
 void COvwAdapter::SetLink(LinkPtr link) { link_ = std::move(link); }
 
 void COvwAdapter::SendControl(std::uint8_t dataType, const ControlBody& body) {
-    link::SendControlCommand(*link_, dataType, body);
+    if (link_) link::SendControlCommand(*link_, dataType, body);
 }
 
 int COvwAdapter::StartDev() {
@@ -283,7 +283,7 @@ void COvwAdapter::SendTopo(int showIdentification) {
         s.modeClass = static_cast<std::uint8_t>(ComputeModeClass(mode, showIdentification != 0, code));
         if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SetModeClass(s.modeClass);
     }
-    link::SendTopo(*link_, screens_[0], screens_[1], showIdentification);
+    if (link_) link::SendTopo(*link_, screens_[0], screens_[1], showIdentification);
 }
 
 void COvwAdapter::SendOutputPower() {
