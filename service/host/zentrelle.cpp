@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/diag.h"
 #include "platform/paths.h"
 #include "platform/service_host.h"
 #include "service/host/sample_service.h"
@@ -89,6 +90,10 @@ int ZentrelleMain(int argc, char** argv, IDeviceManagerHost* deviceManager,
         case CommandAction::kIgnore: return 0;
         case CommandAction::kRunService: break;
     }
+    // What the platform layer refuses or skips goes to the service log.
+    platform::SetDiagnosticSink([](const char* line) {
+        orv::log::Logger::Instance().Log({orv::log::kServiceChannel, line, 0});
+    });
     std::printf("Parameters:\n");
     std::printf(" -install  to install the service.\n");
     std::printf(" -remove   to remove the service.\n");

@@ -1,4 +1,5 @@
-// The system event log: syslog(3) under the source's name, facility daemon.
+// The system event log: syslog(3), facility daemon, each entry prefixed with
+// the name of its source.
 #pragma once
 
 #include <cstdint>
