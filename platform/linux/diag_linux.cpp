@@ -7,13 +7,17 @@
 namespace orv::platform {
 namespace {
 
-void StderrSink(const char* line) { std::fputs(line, stderr); }
+void StderrSink(const char* line) {
+    std::fputs(line, stderr);
+}
 
 std::atomic<DiagnosticSink> g_sink{&StderrSink};
 
 }  // namespace
 
-void SetDiagnosticSink(DiagnosticSink sink) { g_sink.store(sink ? sink : &StderrSink); }
+void SetDiagnosticSink(DiagnosticSink sink) {
+    g_sink.store(sink ? sink : &StderrSink);
+}
 
 void Diagnostic(const char* format, ...) {
     char line[256];

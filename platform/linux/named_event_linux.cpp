@@ -32,7 +32,8 @@ timespec Deadline(std::uint32_t timeoutMs) {
     clock_gettime(CLOCK_MONOTONIC, &now);
     long long ns = now.tv_nsec + static_cast<long long>(timeoutMs % 1000) * 1000000;
     timespec at{};
-    at.tv_sec = now.tv_sec + static_cast<time_t>(timeoutMs / 1000) + static_cast<time_t>(ns / 1000000000);
+    at.tv_sec =
+        now.tv_sec + static_cast<time_t>(timeoutMs / 1000) + static_cast<time_t>(ns / 1000000000);
     at.tv_nsec = static_cast<long>(ns % 1000000000);
     return at;
 }
@@ -91,8 +92,7 @@ std::uint32_t NamedEvent::Wait(std::uint32_t timeoutMs) {
         // call return at once. FUTEX_WAIT_BITSET takes an absolute monotonic
         // deadline, so spurious wake-ups and signals need no time arithmetic.
         const long rc = Futex(word, FUTEX_WAIT_BITSET, 0,
-                              timeoutMs == kInfinite ? nullptr : &deadline,
-                              FUTEX_BITSET_MATCH_ANY);
+                              timeoutMs == kInfinite ? nullptr : &deadline, FUTEX_BITSET_MATCH_ANY);
         // On time-out, one last look: a Set may have landed just then.
         if (rc != 0 && errno == ETIMEDOUT) return take() ? kWaitObject0 : kWaitTimeout;
         if (rc != 0 && errno != EAGAIN && errno != EINTR) return kWaitFailed;

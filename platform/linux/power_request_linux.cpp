@@ -20,7 +20,9 @@ struct PowerRequest::Inhibitor {
 PowerRequest::PowerRequest(std::string who, std::string why)
     : who_(std::move(who)), why_(std::move(why)) {}
 
-PowerRequest::~PowerRequest() { Release(); }
+PowerRequest::~PowerRequest() {
+    Release();
+}
 
 PowerRequest::State PowerRequest::Acquire() {
     if (inhibitor_) return state_;
@@ -30,7 +32,7 @@ PowerRequest::State PowerRequest::Acquire() {
         Diagnostic("keep-awake request not taken: no system bus (%s)\n", strerror(-rc));
         return state_ = State::kUnavailable;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     rc = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                             "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",

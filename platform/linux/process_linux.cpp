@@ -34,7 +34,9 @@ std::vector<int> FindProcesses(std::string_view name) {
     return pids;
 }
 
-bool IsProcessRunning(std::string_view name) { return !FindProcesses(name).empty(); }
+bool IsProcessRunning(std::string_view name) {
+    return !FindProcesses(name).empty();
+}
 
 struct SingleInstanceLock::File {
     explicit File(int descriptor) : fd(descriptor) {}

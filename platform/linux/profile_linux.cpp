@@ -26,7 +26,8 @@ Lines ReadLines(const std::string& path) {
     std::stringstream all;
     if (in) all << in.rdbuf();
     Lines lines;
-    text::ForEachLine(all.str(), [&](std::string_view line, std::size_t) { lines.emplace_back(line); });
+    text::ForEachLine(all.str(),
+                      [&](std::string_view line, std::size_t) { lines.emplace_back(line); });
     return lines;
 }
 
@@ -122,7 +123,9 @@ std::uint32_t CopyList(const std::vector<std::string>& names, std::span<char> bu
     return static_cast<std::uint32_t>(pos);
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 bool WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
@@ -145,15 +148,16 @@ bool Replace(const std::string& path, const Lines& lines) {
     if (fd < 0) return false;
     struct stat st {};
     const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    const bool written =
-        WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    const bool written = WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
         return false;
     }
     const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
     const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);

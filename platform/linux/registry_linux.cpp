@@ -32,7 +32,9 @@ bool ParseDword(std::string_view s, std::uint32_t& out) {
 
 }  // namespace
 
-Registry Registry::Load() { return Load(RegistryFilePath()); }
+Registry Registry::Load() {
+    return Load(RegistryFilePath());
+}
 
 Registry Registry::Load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

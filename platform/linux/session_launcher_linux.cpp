@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -141,16 +142,19 @@ struct ChildPlan {
     const char* home = "/";
 };
 
-// Runs in the forked child: default signal mask and SIGPIPE, the user's
-// groups, gid and uid (in that order, so privileges are dropped last), home
-// folder, exec. On failure the errno goes to `reportFd`.
+// Runs in the forked child: no descriptor but 0-2 survives the exec, default
+// signal mask and SIGPIPE, the user's groups, gid and uid (in that order, so
+// privileges are dropped last), home folder, exec. On failure the errno goes
+// to `reportFd`.
 [[noreturn]] void ExecAsUser(const ChildPlan& plan, int reportFd) {
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
-    const bool becameUser = !plan.switchUser || (setgroups(plan.groups.size(), plan.groups.data()) == 0 &&
-                                                 setgid(plan.gid) == 0 && setuid(plan.uid) == 0);
+    const bool becameUser =
+        !plan.switchUser || (setgroups(plan.groups.size(), plan.groups.data()) == 0 &&
+                             setgid(plan.gid) == 0 && setuid(plan.uid) == 0);
     if (becameUser) {
         if (chdir(plan.home) != 0) (void)!chdir("/");
         execve(plan.argv[0], plan.argv.data(), plan.envp.data());
@@ -169,7 +173,9 @@ std::unique_ptr<SessionSource> MakeSeatSessionSource() {
 SessionLauncher::SessionLauncher(std::unique_ptr<SessionSource> source)
     : source_(std::move(source)) {}
 
-SessionLauncher::~SessionLauncher() { ReapEnded(); }
+SessionLauncher::~SessionLauncher() {
+    ReapEnded();
+}
 
 SessionLauncher::Result SessionLauncher::Launch(const std::string& program,
                                                 const std::vector<std::string>& args, int* pid) {
@@ -245,8 +251,9 @@ int SessionLauncher::WaitForExit(int pid, std::uint32_t timeoutMs) {
     if (pidFd < 0) return -1;
     pollfd ready{pidFd, POLLIN, 0};
     int rc;
-    const int waitMs =
-        timeoutMs == kInfinite ? -1 : static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT32_MAX));
+    const int waitMs = timeoutMs == kInfinite
+                           ? -1
+                           : static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT32_MAX));
     while ((rc = poll(&ready, 1, waitMs)) < 0 && errno == EINTR) {
     }
     close(pidFd);

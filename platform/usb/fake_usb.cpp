@@ -95,8 +95,7 @@ bool FakeUsb::Initialize() {
     return true;
 }
 
-bool FakeUsb::QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                     InterfaceDescriptor& descriptor) {
+bool FakeUsb::QueryInterfaceSettings(std::uint8_t alternateIndex, InterfaceDescriptor& descriptor) {
     return Enter("QueryInterfaceSettings " + std::to_string(alternateIndex), State::kReady,
                  Op::kQueryInterfaceSettings, alternateIndex) &&
            settings_.QueryInterfaceSettings(alternateIndex, descriptor);
@@ -110,8 +109,7 @@ bool FakeUsb::SetCurrentAlternateSetting(std::uint8_t alternateSetting) {
 
 bool FakeUsb::QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
                         PipeInformation& pipe) {
-    return Enter("QueryPipe " + std::to_string(alternateSetting) + " " +
-                     std::to_string(pipeIndex),
+    return Enter("QueryPipe " + std::to_string(alternateSetting) + " " + std::to_string(pipeIndex),
                  State::kReady, Op::kQueryPipe, 0) &&
            settings_.QueryPipe(alternateSetting, pipeIndex, pipe);
 }
@@ -135,9 +133,8 @@ bool FakeUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t 
         SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
-    const ErrorCode err =
-        in_.Pop(pipeId, buffer, bufferLength, transferred,
-                ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
+    const ErrorCode err = in_.Pop(pipeId, buffer, bufferLength, transferred,
+                                  ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
     if (err != platform::kErrorSuccess) {
         SetLastError(err);
         return false;

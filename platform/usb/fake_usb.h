@@ -47,8 +47,9 @@ public:
         std::vector<std::uint8_t> data;
     };
 
-    explicit FakeUsb(std::vector<bus::SettingDescriptor> settings = bus::StandardAdapterDescriptor(),
-                     std::chrono::microseconds timeoutUnit = std::chrono::microseconds(0));
+    explicit FakeUsb(
+        std::vector<bus::SettingDescriptor> settings = bus::StandardAdapterDescriptor(),
+        std::chrono::microseconds timeoutUnit = std::chrono::microseconds(0));
 
     // Script. The next call of `op` fails with `code`; for kReadPipe and
     // kWritePipe only a call on `pipeId`, for kSetCurrentAlternateSetting and
@@ -105,11 +106,11 @@ private:
     InPipes in_;
 
     mutable std::mutex mutex_;
-    State state_ = State::kIdle;          // guarded by mutex_
-    bool unplugged_ = false;              // guarded by mutex_
-    std::vector<Failure> failures_;       // guarded by mutex_
-    std::vector<std::string> calls_;      // guarded by mutex_
-    std::vector<Transfer> writes_;        // guarded by mutex_
+    State state_ = State::kIdle;      // guarded by mutex_
+    bool unplugged_ = false;          // guarded by mutex_
+    std::vector<Failure> failures_;   // guarded by mutex_
+    std::vector<std::string> calls_;  // guarded by mutex_
+    std::vector<Transfer> writes_;    // guarded by mutex_
 };
 
 }  // namespace orv::usb

@@ -66,8 +66,8 @@ private:
     const std::size_t byteLimit_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::array<Queue, 16> queues_;        // guarded by mutex_
-    platform::ErrorCode closed_ = 0;      // guarded by mutex_
+    std::array<Queue, 16> queues_;    // guarded by mutex_
+    platform::ErrorCode closed_ = 0;  // guarded by mutex_
 };
 
 }  // namespace orv::usb

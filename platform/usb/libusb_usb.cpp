@@ -2,7 +2,6 @@
 
 #include <libusb.h>
 
-#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -13,46 +12,33 @@ namespace {
 
 ErrorCode FromLibUsb(int rc) {
     switch (rc) {
-        case LIBUSB_ERROR_TIMEOUT: return platform::kErrorSemTimeout;
-        case LIBUSB_ERROR_NO_DEVICE: return platform::kErrorDeviceNotConnected;
-        case LIBUSB_ERROR_NOT_FOUND: return platform::kErrorFileNotFound;
+        case LIBUSB_ERROR_TIMEOUT:
+            return platform::kErrorSemTimeout;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return platform::kErrorFileNotFound;
         case LIBUSB_ERROR_ACCESS:
-        case LIBUSB_ERROR_BUSY: return platform::kErrorAccessDenied;
-        case LIBUSB_ERROR_INVALID_PARAM: return platform::kErrorInvalidParameter;
-        case LIBUSB_ERROR_NO_MEM: return platform::kErrorNotEnoughMemory;
-        case LIBUSB_ERROR_OVERFLOW: return platform::kErrorMoreData;
-        case LIBUSB_ERROR_INTERRUPTED: return platform::kErrorOperationAborted;
-        case LIBUSB_ERROR_NOT_SUPPORTED: return platform::kErrorNotSupported;
-        default: return platform::kErrorGenFailure;
+        case LIBUSB_ERROR_BUSY:
+            return platform::kErrorAccessDenied;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return platform::kErrorInvalidParameter;
+        case LIBUSB_ERROR_NO_MEM:
+            return platform::kErrorNotEnoughMemory;
+        case LIBUSB_ERROR_OVERFLOW:
+            return platform::kErrorMoreData;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return platform::kErrorNotSupported;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 
 bool Fail(int rc) {
     SetLastError(FromLibUsb(rc));
     return false;
-}
-
-// "libusb:<bus>-<port>.<port>..." into the bus number and the port path.
-bool ParsePath(std::string_view path, std::uint8_t& bus, std::vector<std::uint8_t>& ports) {
-    if (!path.starts_with(kLibUsbPathPrefix)) return false;
-    path.remove_prefix(std::string_view(kLibUsbPathPrefix).size());
-    const char* p = path.data();
-    const char* end = p + path.size();
-    auto number = [&](std::uint8_t& out) {
-        auto [next, ec] = std::from_chars(p, end, out);
-        if (ec != std::errc()) return false;
-        p = next;
-        return true;
-    };
-    if (!number(bus) || p == end || *p++ != '-') return false;
-    ports.clear();
-    for (;;) {
-        std::uint8_t port = 0;
-        if (!number(port)) return false;
-        ports.push_back(port);
-        if (p == end) return ports.size() <= 7;
-        if (*p++ != '.') return false;
-    }
 }
 
 class LibUsb final : public Interface {
@@ -64,9 +50,7 @@ public:
             SetLastError(platform::kErrorAlreadyExists);
             return false;
         }
-        std::uint8_t bus = 0;
-        std::vector<std::uint8_t> ports;
-        if (!ParsePath(devicePath, bus, ports)) {
+        if (!std::string_view(devicePath).starts_with(kLibUsbPathPrefix)) {
             SetLastError(platform::kErrorFileNotFound);
             return false;
         }
@@ -78,13 +62,8 @@ public:
         const ssize_t count = libusb_get_device_list(context_, &list);
         if (count < 0) return Fail(static_cast<int>(count));
         int rc = LIBUSB_ERROR_NOT_FOUND;
-        for (ssize_t i = 0; i < count && handle_ == nullptr; ++i) {
-            std::uint8_t found[7];
-            const int depth = libusb_get_port_numbers(list[i], found, 7);
-            if (libusb_get_bus_number(list[i]) == bus && depth == static_cast<int>(ports.size()) &&
-                std::equal(ports.begin(), ports.end(), found))
-                rc = libusb_open(list[i], &handle_);
-        }
+        for (ssize_t i = 0; i < count && handle_ == nullptr; ++i)
+            if (LibUsbDevicePath(list[i]) == devicePath) rc = libusb_open(list[i], &handle_);
         libusb_free_device_list(list, 1);
         return handle_ != nullptr || Fail(rc);
     }
@@ -106,9 +85,10 @@ public:
                 const libusb_interface_descriptor& alt = iface.altsetting[a];
                 bus::SettingDescriptor s{alt.bAlternateSetting, {}};
                 for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    s.endpoints.push_back({alt.endpoint[e].bEndpointAddress,
-                                           static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
-                                           alt.endpoint[e].wMaxPacketSize});
+                    s.endpoints.push_back(
+                        {alt.endpoint[e].bEndpointAddress,
+                         static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
+                         alt.endpoint[e].wMaxPacketSize});
                 settings.push_back(std::move(s));
             }
         }
@@ -209,6 +189,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Interface> CreateLibUsb() { return std::make_unique<LibUsb>(); }
+std::unique_ptr<Interface> CreateLibUsb() {
+    return std::make_unique<LibUsb>();
+}
+
+std::string LibUsbDevicePath(libusb_device* device) {
+    std::uint8_t ports[7];
+    const int depth = libusb_get_port_numbers(device, ports, 7);
+    std::string path = kLibUsbPathPrefix + std::to_string(libusb_get_bus_number(device));
+    for (int i = 0; i < depth; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
 
 }  // namespace orv::usb

@@ -12,11 +12,17 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/usb/usb_interface.h"
+
+struct libusb_device;
 
 namespace orv::usb {
 
 std::unique_ptr<Interface> CreateLibUsb();
+
+// The device path of a libusb device ("libusb:<bus>-<port path>").
+std::string LibUsbDevicePath(libusb_device* device);
 
 }  // namespace orv::usb

@@ -14,7 +14,8 @@
 // pipe; AbortPipe ends reads waiting on it with 995.
 //
 // Device gone: when the device closes the connection or sends anything but
-// well-formed IN frames after its DESC, the connection is closed and every
+// well-formed IN frames after its DESC (reported through platform::Diagnostic),
+// the connection is closed and every
 // waiting and later transfer fails with 1167. A write that times out leaves a
 // partly written frame on the stream, so it also closes the connection: that
 // write fails with 121, later ones with 1167.
@@ -80,6 +81,7 @@ private:
     const std::chrono::microseconds timeoutUnit_;
     std::atomic<State> state_{State::kIdle};
     std::atomic<bool> gone_{false};
+    std::string path_;  // set by Open, for diagnostics
     // The connection. Set by Open, closed by Free (under sendMutex_) after the
     // reader has been joined; shutdown() by DeviceGone from any thread.
     int socket_ = -1;

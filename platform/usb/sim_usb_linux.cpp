@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
+#include "platform/diag.h"
 #include "platform/usb/sim_usb.h"
 #include "sim/bus/bus_frame.h"
 
@@ -32,14 +34,16 @@ bool SetSocketTimeout(int fd, int option, std::chrono::microseconds timeout) {
 SimUsb::SimUsb(std::chrono::microseconds timeoutUnit)
     : timeoutUnit_(timeoutUnit), in_(kInPipeByteLimit) {}
 
-SimUsb::~SimUsb() { Free(); }
+SimUsb::~SimUsb() {
+    Free();
+}
 
 bool SimUsb::Open(const std::string& devicePath) {
     if (state_ != State::kIdle) {
-        SetLastError(state_ == State::kFreed ? kErrorInvalidHandle
-                                             : platform::kErrorAlreadyExists);
+        SetLastError(state_ == State::kFreed ? kErrorInvalidHandle : platform::kErrorAlreadyExists);
         return false;
     }
+    path_ = devicePath;
     socket_ = bus::ConnectTo(devicePath);
     if (socket_ < 0) {
         SetLastError(platform::FromErrno(errno));
@@ -58,17 +62,22 @@ bool SimUsb::Initialize() {
     // anything else is refused.
     bus::FrameHeader header;
     std::vector<std::uint8_t> payload;
+    std::string why = "the first frame is not DESC";
     SetSocketTimeout(socket_, SO_RCVTIMEO, std::chrono::seconds(kDescribeTimeoutSeconds));
-    const bus::IoResult got = bus::RecvFrame(socket_, header, payload, nullptr);
+    const bus::IoResult got = bus::RecvFrame(socket_, header, payload, &why);
     SetSocketTimeout(socket_, SO_RCVTIMEO, std::chrono::microseconds(0));
     if (got == bus::IoResult::kClosed) {
+        platform::Diagnostic("SimUsb: %s closed or stayed silent before describing itself\n",
+                             path_.c_str());
         SetLastError(kErrorDeviceNotConnected);
         return false;
     }
     auto settings = got == bus::IoResult::kOk && header.kind == bus::FrameKind::kDesc
-                        ? bus::DecodeDescriptor(payload, nullptr)
+                        ? bus::DecodeDescriptor(payload, &why)
                         : std::nullopt;
+    if (settings && settings->empty()) why = "descriptor without settings";
     if (!settings || settings->empty()) {
+        platform::Diagnostic("SimUsb: %s refused: %s\n", path_.c_str(), why.c_str());
         SetLastError(platform::kErrorGenFailure);
         return false;
     }
@@ -90,8 +99,7 @@ bool SimUsb::Usable() const {
     return true;
 }
 
-bool SimUsb::QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                    InterfaceDescriptor& descriptor) {
+bool SimUsb::QueryInterfaceSettings(std::uint8_t alternateIndex, InterfaceDescriptor& descriptor) {
     return Usable() && settings_.QueryInterfaceSettings(alternateIndex, descriptor);
 }
 
@@ -123,9 +131,8 @@ bool SimUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t b
         SetLastError(kErrorInvalidParameter);
         return false;
     }
-    const ErrorCode err =
-        in_.Pop(pipeId, buffer, bufferLength, transferred,
-                ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
+    const ErrorCode err = in_.Pop(pipeId, buffer, bufferLength, transferred,
+                                  ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
     if (err != platform::kErrorSuccess) {
         SetLastError(err);
         return false;
@@ -177,6 +184,9 @@ bool SimUsb::Send(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes 
     }
     if (bus::SendFrame(socket_, kind, endpoint, payload)) return true;
     const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+    if (timedOut)
+        platform::Diagnostic("SimUsb: %s: a transfer to the device timed out, connection closed\n",
+                             path_.c_str());
     DeviceGone();
     SetLastError(timedOut ? platform::kErrorSemTimeout : kErrorDeviceNotConnected);
     return false;
@@ -192,12 +202,20 @@ void SimUsb::ReaderThread() {
     pthread_setname_np(pthread_self(), "orv-simusb");
     bus::FrameHeader header;
     std::vector<std::uint8_t> payload;
+    std::string why;
     // After its DESC, a device sends IN transfers only; anything else is a
     // broken stream and ends the connection.
-    while (bus::RecvFrame(socket_, header, payload, nullptr) == bus::IoResult::kOk &&
-           header.kind == bus::FrameKind::kIn && IsInPipe(header.endpoint)) {
-        if (!in_.Push(header.endpoint, std::move(payload))) break;
-        payload = {};
+    for (;;) {
+        const bus::IoResult got = bus::RecvFrame(socket_, header, payload, &why);
+        if (got == bus::IoResult::kOk &&
+            (header.kind != bus::FrameKind::kIn || !IsInPipe(header.endpoint)))
+            why = "a frame other than IN from the device";
+        else if (got == bus::IoResult::kOk && in_.Push(header.endpoint, std::exchange(payload, {})))
+            continue;
+        // A closed connection or a refused push is the routine end.
+        if (got != bus::IoResult::kClosed && !why.empty() && state_ != State::kFreed)
+            platform::Diagnostic("SimUsb: %s: %s, connection closed\n", path_.c_str(), why.c_str());
+        break;
     }
     DeviceGone();
 }

@@ -12,8 +12,12 @@ thread_local ErrorCode lastError = platform::kErrorSuccess;
 
 }  // namespace
 
-ErrorCode LastError() { return lastError; }
-void SetLastError(ErrorCode code) { lastError = code; }
+ErrorCode LastError() {
+    return lastError;
+}
+void SetLastError(ErrorCode code) {
+    lastError = code;
+}
 
 std::unique_ptr<Interface> CreateInterfaceFor(const std::string& devicePath) {
     if (std::string_view(devicePath).starts_with(kLibUsbPathPrefix)) return CreateLibUsb();

@@ -43,7 +43,9 @@ ErrorCode LastError();
 void SetLastError(ErrorCode code);
 
 inline constexpr std::uint8_t kEndpointDirectionIn = 0x80;
-inline bool IsInPipe(std::uint8_t pipeId) { return (pipeId & kEndpointDirectionIn) != 0; }
+inline bool IsInPipe(std::uint8_t pipeId) {
+    return (pipeId & kEndpointDirectionIn) != 0;
+}
 
 // The interface descriptor fields the system uses.
 struct InterfaceDescriptor {

@@ -62,7 +62,8 @@ inline bool WriteMagicAndLength(bytes::MutBytes packet, std::uint32_t length) {
 // True when the first 12 bytes are the magic.
 inline bool HasMagic(bytes::ConstBytes packet) {
     const bytes::ConstBytes m = bytes::Slice(packet, 0, kMagicSize);
-    return !m.empty() && std::string_view(reinterpret_cast<const char*>(m.data()), m.size()) == kMagic;
+    return !m.empty() &&
+           std::string_view(reinterpret_cast<const char*>(m.data()), m.size()) == kMagic;
 }
 
 // ---------------------------------------------------------------- ControlWord
@@ -75,7 +76,8 @@ inline constexpr std::uint32_t kControlWordSecondOutput = 1u << 28;
 
 // `word` with bit 28 set to the lowest bit of `screenIndex`, other bits kept.
 constexpr std::uint32_t WithScreenBit(std::uint32_t word, int screenIndex) {
-    return (word & ~kControlWordSecondOutput) | ((screenIndex & 1) != 0 ? kControlWordSecondOutput : 0);
+    return (word & ~kControlWordSecondOutput) |
+           ((screenIndex & 1) != 0 ? kControlWordSecondOutput : 0);
 }
 
 // ---------------------------------------------------------------- data types
@@ -103,7 +105,9 @@ inline constexpr std::uint8_t kOther57 = 57;
 inline constexpr std::uint8_t kOther58 = 58;
 }  // namespace type
 
-constexpr bool IsFramePacketType(std::uint8_t t) { return t == type::kFrame || t == type::kFrameAlt; }
+constexpr bool IsFramePacketType(std::uint8_t t) {
+    return t == type::kFrame || t == type::kFrameAlt;
+}
 
 // ---------------------------------------------------------------- pipes
 inline constexpr std::uint8_t kPipeOutFrames = 0x01;    // types 53, 57, 58
@@ -206,7 +210,7 @@ static_assert(kOffCapsBlock + kCapsBlockSize == 205);
 
 // ---------------------------------------------------------------- notifications
 inline constexpr std::size_t kOffNotifyKind = 16;
-inline constexpr std::size_t kOffNotifyStatus = 17;     // PnP mask / ack status
+inline constexpr std::size_t kOffNotifyStatus = 17;      // PnP mask / ack status
 inline constexpr std::size_t kOffNotifyFrameIndex = 20;  // u32 (frame ack)
 inline constexpr std::uint8_t kNotifyMonitorPnp = 0xE1;
 inline constexpr std::uint8_t kNotifyFrameAck = 0xE9;
@@ -215,10 +219,10 @@ inline constexpr std::size_t kNotificationSize = 48;
 inline constexpr std::size_t kNotificationBuffer = 1024 * 1024;
 
 // ---------------------------------------------------------------- frame packets
-inline constexpr std::size_t kOffFrameKind = 21;         // 3
-inline constexpr std::size_t kOffFrameIndex = 22;        // u32 FrameIndex; byte 22 = port bit
-inline constexpr std::size_t kOffFramePictureLen = 26;   // u32
-inline constexpr std::size_t kOffFrameMark = 30;         // 17
+inline constexpr std::size_t kOffFrameKind = 21;        // 3
+inline constexpr std::size_t kOffFrameIndex = 22;       // u32 FrameIndex; byte 22 = port bit
+inline constexpr std::size_t kOffFramePictureLen = 26;  // u32
+inline constexpr std::size_t kOffFrameMark = 30;        // 17
 inline constexpr std::size_t kOffFramePicture = kHeaderSize;
 inline constexpr std::uint8_t kFrameKindValue = 3;
 inline constexpr std::uint8_t kFrameMarkValue = 17;

@@ -26,7 +26,9 @@ Packet NewRequest(std::uint32_t controlWord, std::uint8_t dataType, std::size_t 
 }
 
 // Body offsets are packet offsets less 16.
-constexpr std::size_t B(std::size_t packetOffset) { return packetOffset - kControlBodyOffset; }
+constexpr std::size_t B(std::size_t packetOffset) {
+    return packetOffset - kControlBodyOffset;
+}
 
 ControlBody NewBody(std::uint32_t controlWord, std::uint8_t dataType) {
     ControlBody body{};
@@ -45,7 +47,9 @@ ControlBody ViewBody(std::uint8_t viewType, int screenIndex, std::uint8_t kind,
     return body;
 }
 
-bool Has(ConstBytes reply, std::size_t size) { return reply.size() >= size; }
+bool Has(ConstBytes reply, std::size_t size) {
+    return reply.size() >= size;
+}
 
 std::uint8_t U8At(ConstBytes b, std::size_t o) {
     std::uint8_t v = 0;
@@ -85,15 +89,17 @@ ControlBody PowerOnBody() {
 }
 
 ControlBody OutputPowerBody(std::uint8_t portBit, bool off) {
-    ControlBody body =
-        NewBody(portBit == 0x01 ? kControlWordCommand | kControlWordSecondOutput : kControlWordCommand,
-                type::kOutputPower);
+    ControlBody body = NewBody(
+        portBit == 0x01 ? kControlWordCommand | kControlWordSecondOutput : kControlWordCommand,
+        type::kOutputPower);
     bytes::PutU8(body, B(kOffPowerPort), portBit);
     bytes::PutU8(body, B(kOffPowerOff), off ? 1 : 0);
     return body;
 }
 
-ControlBody CommitBody() { return NewBody(kControlWordCommand, type::kCommit); }
+ControlBody CommitBody() {
+    return NewBody(kControlWordCommand, type::kCommit);
+}
 
 ControlBody ViewGeometryBody(std::uint8_t viewType, int screenIndex, std::uint16_t regionW,
                              std::uint16_t regionH, std::uint16_t wallW, std::uint16_t wallH) {
@@ -169,7 +175,9 @@ Packet BuildVersionQuery(std::uint8_t subType) {
     return p;
 }
 
-Packet BuildCapsQuery() { return NewRequest(kControlWordCommand, type::kCapsQuery, kHeaderSize); }
+Packet BuildCapsQuery() {
+    return NewRequest(kControlWordCommand, type::kCapsQuery, kHeaderSize);
+}
 
 namespace {
 Packet SromRequest(std::uint8_t op, std::uint32_t address, std::uint32_t length,
@@ -214,16 +222,26 @@ bool WriteFrameHeader(MutBytes packet, int screenIndex, std::uint32_t frameIndex
 
 const char* ReplyFaultName(ReplyFault f) {
     switch (f) {
-        case ReplyFault::kNone: return "ok";
-        case ReplyFault::kLink: return "link";
-        case ReplyFault::kLength: return "length";
-        case ReplyFault::kMagic: return "magic";
-        case ReplyFault::kDataType: return "data type";
-        case ReplyFault::kSubType: return "sub-type";
-        case ReplyFault::kStatus: return "status";
-        case ReplyFault::kPort: return "port";
-        case ReplyFault::kSize: return "size";
-        case ReplyFault::kChecksum: return "checksum";
+        case ReplyFault::kNone:
+            return "ok";
+        case ReplyFault::kLink:
+            return "link";
+        case ReplyFault::kLength:
+            return "length";
+        case ReplyFault::kMagic:
+            return "magic";
+        case ReplyFault::kDataType:
+            return "data type";
+        case ReplyFault::kSubType:
+            return "sub-type";
+        case ReplyFault::kStatus:
+            return "status";
+        case ReplyFault::kPort:
+            return "port";
+        case ReplyFault::kSize:
+            return "size";
+        case ReplyFault::kChecksum:
+            return "checksum";
     }
     return "?";
 }
@@ -260,11 +278,12 @@ ReplyFault CheckVersionReply(int linkResult, ConstBytes reply, std::uint8_t subT
     return ReplyFault::kNone;
 }
 
-ReplyFault CheckSromReply(int linkResult, ConstBytes reply) {
+ReplyFault CheckSromReply(int linkResult, ConstBytes reply, std::size_t readLength) {
     if (linkResult != 0) return ReplyFault::kLink;
     if (!Has(reply, kOffSromStatus + 1)) return ReplyFault::kLength;
     if (U8At(reply, kOffDataType) != type::kSerialRom) return ReplyFault::kDataType;
     if (U8At(reply, kOffSromStatus) != kSromDone) return ReplyFault::kStatus;
+    if (!Has(reply, kOffSromData + readLength)) return ReplyFault::kLength;
     return ReplyFault::kNone;
 }
 
@@ -306,7 +325,9 @@ std::string VersionText(ConstBytes reply) {
     return std::string(text.begin(), end);
 }
 
-std::uint32_t LayoutVersion(ConstBytes reply) { return U32At(reply, kOffLayoutVersion); }
+std::uint32_t LayoutVersion(ConstBytes reply) {
+    return U32At(reply, kOffLayoutVersion);
+}
 
 // ---------------------------------------------------------------- notifications
 
@@ -340,7 +361,9 @@ Packet BuildFrameAck(std::uint32_t frameIndex) {
     return p;
 }
 
-Packet BuildKeepAlive() { return NewReply(kNotifyFrameAck, kAckIgnore, kNotificationSize); }
+Packet BuildKeepAlive() {
+    return NewReply(kNotifyFrameAck, kAckIgnore, kNotificationSize);
+}
 
 Packet BuildStatusReply(std::uint8_t dataType, std::uint8_t status) {
     return NewReply(dataType, status, kHeaderSize);
@@ -356,7 +379,8 @@ Packet BuildEdidReply(std::uint8_t portBit, std::uint8_t bError, std::uint32_t s
 }
 
 Packet BuildVersionReply(std::string_view firmwareVersion) {
-    const std::size_t text = std::min(firmwareVersion.size(), kVersionReplyBuffer - kOffVersionText - 1);
+    const std::size_t text =
+        std::min(firmwareVersion.size(), kVersionReplyBuffer - kOffVersionText - 1);
     Packet p = NewReply(type::kVersionQuery, kVersionFirmware,
                         std::max(kHeaderSize, kOffVersionText + text + 1));
     bytes::PutBytes(p, kOffVersionText, bytes::AsBytes(firmwareVersion.substr(0, text)));

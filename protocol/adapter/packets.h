@@ -35,9 +35,9 @@ using ControlBody = std::array<std::uint8_t, kControlBodySize>;
 Packet BuildControlCommand(const ControlBody& body);
 
 // Bodies. `secondOutput` sets bit 28 of the ControlWord.
-ControlBody PowerOnBody();                                     // 0x32, byte 21 = 1
-ControlBody OutputPowerBody(std::uint8_t portBit, bool off);   // 0x31, bit 28 when port bit is 1
-ControlBody CommitBody();                                      // 0x45
+ControlBody PowerOnBody();                                    // 0x32, byte 21 = 1
+ControlBody OutputPowerBody(std::uint8_t portBit, bool off);  // 0x31, bit 28 when port bit is 1
+ControlBody CommitBody();                                     // 0x45
 // 76, 63 or 65: region size RW x RH and size in the wall W x H.
 ControlBody ViewGeometryBody(std::uint8_t viewType, int screenIndex, std::uint16_t regionW,
                              std::uint16_t regionH, std::uint16_t wallW, std::uint16_t wallH);
@@ -122,8 +122,10 @@ const char* ReplyFaultName(ReplyFault f);
 ReplyFault CheckTopologyReply(int linkResult, bytes::ConstBytes reply);
 ReplyFault CheckCapsReply(int linkResult, bytes::ConstBytes reply);
 ReplyFault CheckVersionReply(int linkResult, bytes::ConstBytes reply, std::uint8_t subType);
-// Serial-ROM replies: only bytes 20 and 30 are checked.
-ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply);
+// Serial-ROM replies: bytes 20 and 30 (the magic is not looked at); a read's
+// reply must also carry the `readLength` data bytes from byte 48, so that
+// they are never taken from past what was received.
+ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply, std::size_t readLength = 0);
 
 struct EdidCheck {
     ReplyFault fault = ReplyFault::kNone;
@@ -170,8 +172,8 @@ Packet BuildStatusReply(std::uint8_t dataType, std::uint8_t status);
 Packet BuildEdidReply(std::uint8_t portBit, std::uint8_t bError, std::uint32_t sizeField,
                       bytes::ConstBytes edid);
 Packet BuildVersionReply(std::string_view firmwareVersion);  // sub-type 1
-Packet BuildLayoutReply(std::uint32_t layoutVersion);         // sub-type 4
-Packet BuildCapsReply(bytes::ConstBytes caps);                // caps cut or padded to 157
+Packet BuildLayoutReply(std::uint32_t layoutVersion);        // sub-type 4
+Packet BuildCapsReply(bytes::ConstBytes caps);               // caps cut or padded to 157
 // byte 20 = 7, byte 21 op, address, length, byte 30 status, data from 48.
 Packet BuildSromReply(std::uint8_t op, std::uint32_t address, bool done, bytes::ConstBytes data);
 

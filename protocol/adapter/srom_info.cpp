@@ -31,7 +31,9 @@ SromInfo::Raw SromInfo::Build() const {
     return out;
 }
 
-bool SromInfo::ChecksumValid() const { return ByteSum(raw_) == 0; }
+bool SromInfo::ChecksumValid() const {
+    return ByteSum(raw_) == 0;
+}
 
 std::string SromInfo::Identity() const {
     const bytes::ConstBytes id = IdentityBytes();
@@ -51,8 +53,8 @@ void SromInfo::SetIdentity(std::string_view identity) {
 SromRegion SromInfo::Region(std::size_t index) const {
     SromRegion r;
     if (index >= kSromRegionCount) return r;
-    const bytes::ConstBytes d = bytes::Slice(raw_, kSromOffRegions + index * kSromRegionSize,
-                                             kSromRegionSize);
+    const bytes::ConstBytes d =
+        bytes::Slice(raw_, kSromOffRegions + index * kSromRegionSize, kSromRegionSize);
     bytes::GetU32(d, kRegOffAddress, r.address);
     bytes::GetU32(d, kRegOffReserved, r.reservedSize);
     bytes::GetU32(d, kRegOffWritten, r.writtenSize);

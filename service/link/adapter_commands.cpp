@@ -39,21 +39,30 @@ ReplyFault SendTopo(COvwCommBase& link, const ScreenEntry& s0, const ScreenEntry
     auto replyLength = static_cast<std::uint32_t>(reply.size());
     const int r = link.Transact(adapter::kPipeOutCommands, packet.data(), requestLength,
                                 adapter::kPipeInReply, reply.data(), replyLength);
-    const bytes::ConstBytes received(reply.data(), std::min<std::size_t>(replyLength, reply.size()));
+    const bytes::ConstBytes received(reply.data(),
+                                     std::min<std::size_t>(replyLength, reply.size()));
     const ReplyFault fault = adapter::CheckTopologyReply(r, received);
 
     // Each failure logs its own line and then the lines of the checks it
     // passed, from the most specific down to the check-flag line.
     switch (fault) {
-        case ReplyFault::kNone: log::ServiceLog("- Send Topo: Success -\n"); break;
-        case ReplyFault::kLink: log::ServiceLog("+ Send Topo #error#:communication error +\n"); break;
+        case ReplyFault::kNone:
+            log::ServiceLog("- Send Topo: Success -\n");
+            break;
+        case ReplyFault::kLink:
+            log::ServiceLog("+ Send Topo #error#:communication error +\n");
+            break;
         case ReplyFault::kStatus:
-            log::ServiceLog("+ Send Topo: #error# bError:%d +\n", received[adapter::kOffReplyStatus]);
+            log::ServiceLog("+ Send Topo: #error# bError:%d +\n",
+                            received[adapter::kOffReplyStatus]);
             [[fallthrough]];
         case ReplyFault::kDataType:
-            log::ServiceLog("+ Send Topo: #error# Data type:%d +\n", received[adapter::kOffReplyType]);
+            log::ServiceLog("+ Send Topo: #error# Data type:%d +\n",
+                            received[adapter::kOffReplyType]);
             [[fallthrough]];
-        default: log::ServiceLog("+ Send Topo: #error# check flag +\n"); break;
+        default:
+            log::ServiceLog("+ Send Topo: #error# check flag +\n");
+            break;
     }
     return fault;
 }

@@ -56,8 +56,9 @@ int COvwCommUSB::SetUpInterface() {
     for (std::uint8_t i = 0; i < 16 && !found; ++i) {
         if (!usb_->QueryInterfaceSettings(i, setting) || setting.bNumEndpoints <= 2) continue;
         if (setting.bNumEndpoints > kMaxPipes) {
-            ServiceLog("COvwCommUSB::QueryUSBInterface() setting %u has %u endpoints, more than %zu\n",
-                       setting.bAlternateSetting, setting.bNumEndpoints, kMaxPipes);
+            ServiceLog(
+                "COvwCommUSB::QueryUSBInterface() setting %u has %u endpoints, more than %zu\n",
+                setting.bAlternateSetting, setting.bNumEndpoints, kMaxPipes);
             continue;
         }
         found = usb_->SetCurrentAlternateSetting(setting.bAlternateSetting);
@@ -139,9 +140,8 @@ int COvwCommUSB::Write(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& l
     return kLinkBroken;
 }
 
-int COvwCommUSB::Transact(std::uint8_t outPipe, std::uint8_t* request,
-                          std::uint32_t& requestLength, std::uint8_t inPipe, std::uint8_t* reply,
-                          std::uint32_t& replyLength) {
+int COvwCommUSB::Transact(std::uint8_t outPipe, std::uint8_t* request, std::uint32_t& requestLength,
+                          std::uint8_t inPipe, std::uint8_t* reply, std::uint32_t& replyLength) {
     if (const int r = Ready(); r != kLinkOk) return r;
     std::lock_guard lock(exchangeLock_);
     if (const usb::ErrorCode err = WriteOnce(outPipe, request, requestLength);

@@ -64,4 +64,10 @@ public:
 // A socket appearing is an arrival, one removed a removal, one replaced both.
 std::unique_ptr<DeviceWatcher> CreateBusDeviceWatcher(std::string folder = {});
 
+// Real hardware: USB devices with this vendor and product id, through libusb
+// hotplug; device paths "libusb:<bus>-<port path>" (what the libusb backend
+// of usb::Interface opens). Start fails where libusb has no hotplug support.
+std::unique_ptr<DeviceWatcher> CreateLibUsbDeviceWatcher(std::uint16_t vendorId,
+                                                         std::uint16_t productId);
+
 }  // namespace orv::platform

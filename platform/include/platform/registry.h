@@ -18,7 +18,14 @@
 // file, key or value), kErrorInvalidData (wrong type), kErrorMoreData (the
 // string does not fit the caller's limit).
 //
-// A Registry is an immutable snapshot: any thread may read it.
+// The system's values and how they are looked up:
+//   ORVFirmwarePath  string  {kInfoKey, kInfoKeyWow}
+//   FirmwareVersion  string  kInfoKey, at most kRegVersionMaxBytes
+//   LayoutVersion    string  kInfoKey, at most kRegVersionMaxBytes
+//   CALG             dword   {kControlSetKey, kControlSetKeyWow}
+//
+// A Registry is an immutable snapshot: any thread may read it. Load again to
+// see a changed file (it is small; callers read it when they need a value).
 #pragma once
 
 #include <cstddef>

@@ -49,42 +49,44 @@ TEST(AdapterPackets, ControlCommandsAre43BytesWithTheirBodies) {
 TEST(AdapterPackets, ViewCommandsPlaceTheirFieldsAtTheOddOffsets) {
     // Geometry (76) on screen 1: RW = 0x0780 (1920), RH = 0x0438 (1080),
     // W = 0x0F00 (3840), H = 0x0870 (2160).
-    Bytes geo = Concat(Prefix(43), {6, 0, 0, 0x10, 0x4C,  // 16..20
-                                    0,                     // 21
-                                    0, 0,                  // 22..23
-                                    0,                     // 24
-                                    0x80, 0x07,            // 25..26 RW low, high
-                                    0x38, 0x04,            // 27..28 RH
-                                    0, 0, 0, 0,            // 29..32
-                                    0x00, 0x0F,            // 33..34 W
-                                    0x70, 0x08});          // 35..36 H
+    Bytes geo = Concat(Prefix(43), {6,    0,    0, 0x10, 0x4C,  // 16..20
+                                    0,                          // 21
+                                    0,    0,                    // 22..23
+                                    0,                          // 24
+                                    0x80, 0x07,                 // 25..26 RW low, high
+                                    0x38, 0x04,                 // 27..28 RH
+                                    0,    0,    0, 0,           // 29..32
+                                    0x00, 0x0F,                 // 33..34 W
+                                    0x70, 0x08});               // 35..36 H
     geo.resize(43);
-    EXPECT_EQ(BuildControlCommand(ViewGeometryBody(type::kViewGeometry76, 1, 1920, 1080, 3840, 2160)),
-              geo);
+    EXPECT_EQ(
+        BuildControlCommand(ViewGeometryBody(type::kViewGeometry76, 1, 1920, 1080, 3840, 2160)),
+        geo);
 
     // Mode (64) on screen 0: MW = 0x0500 (1280), MH = 0x02D0 (720), RW 1920,
     // RH 1080, W 3840, H 2160. Byte 25 is MH's high byte, RW's low byte is lost.
-    Bytes mode = Concat(Prefix(43), {6, 0, 0, 0, 0x40,  // 16..20
-                                     1,                  // 21
-                                     0x00, 0x05,         // 22..23 MW
-                                     0xD0,               // 24 MH low
-                                     0x02,               // 25 MH high
-                                     0x07,               // 26 RW high
-                                     0x38, 0x04,         // 27..28 RH
-                                     0, 0, 0, 0,         // 29..32
+    Bytes mode = Concat(Prefix(43), {6,    0,    0,    0,   0x40,  // 16..20
+                                     1,                            // 21
+                                     0x00, 0x05,                   // 22..23 MW
+                                     0xD0,                         // 24 MH low
+                                     0x02,                         // 25 MH high
+                                     0x07,                         // 26 RW high
+                                     0x38, 0x04,                   // 27..28 RH
+                                     0,    0,    0,    0,          // 29..32
                                      0x00, 0x0F, 0x70, 0x08});
     mode.resize(43);
-    EXPECT_EQ(BuildControlCommand(
-                  ViewModeBody(type::kViewMode64, 0, 1280, 720, 1920, 1080, 3840, 2160)),
-              mode);
+    EXPECT_EQ(
+        BuildControlCommand(ViewModeBody(type::kViewMode64, 0, 1280, 720, 1920, 1080, 3840, 2160)),
+        mode);
 }
 
 TEST(AdapterPackets, TopologyCarriesTwoScreenEntries) {
     ScreenEntry s0{0, 0x01, 1, 3840, 2160, 32, 60, 0};
     ScreenEntry s1;  // empty
-    Bytes expected = Concat(Prefix(48), {0x06, 0, 0x20, 0, 0x30,  // ControlWord 0x00200006, type
-                                         0, 0x01, 1, 0x00, 0x0F, 0x70, 0x08, 32, 60, 0,  // entry 0
-                                         0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0});              // entry 1
+    Bytes expected =
+        Concat(Prefix(48), {0x06, 0,    0x20, 0,    0x30,  // ControlWord 0x00200006, type
+                            0,    0x01, 1,    0x00, 0x0F, 0x70, 0x08, 32, 60, 0,    // entry 0
+                            0xFF, 0,    0,    0,    0,    0,    0,    0,  0,  0});  // entry 1
     expected.resize(48);
     const Packet p = BuildTopology(s0, s1);
     EXPECT_EQ(p, expected);
@@ -122,7 +124,8 @@ TEST(AdapterPackets, SerialRomRequestsFollowTheLengthRule) {
     // 464 data bytes make 512: the packet is 513 bytes, the last one zero.
     Bytes data(464);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
-    Bytes write = Concat(Prefix(513), {6, 0, 0, 0, 7, 2, 0x00, 0x10, 0x02, 0, 0xD0, 0x01, 0, 0, 0xFF});
+    Bytes write =
+        Concat(Prefix(513), {6, 0, 0, 0, 7, 2, 0x00, 0x10, 0x02, 0, 0xD0, 0x01, 0, 0, 0xFF});
     write.resize(48);
     write = Concat(write, data);
     write.push_back(0);
@@ -132,7 +135,8 @@ TEST(AdapterPackets, SerialRomRequestsFollowTheLengthRule) {
 TEST(AdapterPackets, FrameHeaderAndPipeChoice) {
     Bytes packet(48 + 464);
     ASSERT_TRUE(WriteFrameHeader(packet, 1, (7u << 8) | 0x04, 464));
-    Bytes expected = Concat(Prefix(513), {4, 0, 0, 0x30, 0, 3, 0x04, 7, 0, 0, 0xD0, 0x01, 0, 0, 17});
+    Bytes expected =
+        Concat(Prefix(513), {4, 0, 0, 0x30, 0, 3, 0x04, 7, 0, 0, 0xD0, 0x01, 0, 0, 17});
     expected.resize(48);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), packet.begin()));
     Bytes tooSmall(47);
@@ -189,26 +193,32 @@ TEST(AdapterReplies, QueryRepliesAreChecked) {
     EXPECT_EQ(CheckSromReply(0, srom), ReplyFault::kNone);
     EXPECT_EQ(CheckSromReply(0, BuildSromReply(kSromWrite, 0, false, {})), ReplyFault::kStatus);
     EXPECT_EQ(CheckSromReply(0, orv::bytes::ConstBytes(srom).first(30)), ReplyFault::kLength);
+    // A read whose reply stops short of the data asked for is refused.
+    EXPECT_EQ(CheckSromReply(0, srom, 4), ReplyFault::kNone);
+    EXPECT_EQ(CheckSromReply(0, srom, 228), ReplyFault::kLength);
 }
 
 TEST(AdapterReplies, EdidRepliesAreCheckedForKindThenUsability) {
     Bytes edid(128, 0);
     edid[0] = 0x10;
     edid[127] = 0xF0;  // sums to 0
-    EdidCheck ok = CheckEdidReply(0, BuildEdidReply(0x04, 0, 128, edid), 0x04);
+    const Packet reply = BuildEdidReply(0x04, 0, 128, edid);
+    EdidCheck ok = CheckEdidReply(0, reply, 0x04);  // ok.edid points into reply
     ASSERT_EQ(ok.fault, ReplyFault::kNone);
     EXPECT_EQ(ok.size, 128u);
     EXPECT_TRUE(std::equal(edid.begin(), edid.end(), ok.edid.begin()));
 
     EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x01, 0, 128, edid), 0x04).fault, ReplyFault::kPort);
-    EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 1, 128, edid), 0x04).fault, ReplyFault::kStatus);
+    EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 1, 128, edid), 0x04).fault,
+              ReplyFault::kStatus);
     EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 0, 200, Bytes(200)), 0x04).fault,
               ReplyFault::kSize);
     // A size field larger than what the reply carries is refused, not read past.
     EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 0, 256, edid), 0x04).fault, ReplyFault::kSize);
     Bytes bad = edid;
     bad[5] = 1;
-    EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 0, 128, bad), 0x04).fault, ReplyFault::kChecksum);
+    EXPECT_EQ(CheckEdidReply(0, BuildEdidReply(0x04, 0, 128, bad), 0x04).fault,
+              ReplyFault::kChecksum);
     EXPECT_EQ(CheckEdidReply(0, BuildStatusReply(type::kVersionQuery, 0), 0x04).fault,
               ReplyFault::kDataType);
 }

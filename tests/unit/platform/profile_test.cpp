@@ -31,8 +31,9 @@ TEST_F(ProfileTest, StringsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(profile_.GetString("Monitor_Id_Container", "container"), "01");
     EXPECT_EQ(profile_.GetString("abcdefghijklmnopqrstuvwx1", "MONITOR_ID"), "7");
     // Replaced in place, not added twice.
-    EXPECT_EQ(test::ReadFile(profile_.Path()),
-              "[MONITOR_ID_CONTAINER]\nCONTAINER=01\n\n[ABCDEFGHIJKLMNOPQRSTUVWX1]\nMonitor_Id=7\n");
+    EXPECT_EQ(
+        test::ReadFile(profile_.Path()),
+        "[MONITOR_ID_CONTAINER]\nCONTAINER=01\n\n[ABCDEFGHIJKLMNOPQRSTUVWX1]\nMonitor_Id=7\n");
 }
 
 TEST_F(ProfileTest, HandWrittenFilesAreReadLikeTheWindowsFunctionsReadThem) {

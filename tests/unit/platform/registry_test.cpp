@@ -73,14 +73,14 @@ TEST(Registry, FallbackKeyIsUsedOnlyWhenTheFirstKeyIsAbsent) {
 
 TEST(Registry, StringLongerThanTheCallersBufferIsRefused) {
     const std::string fits(kRegVersionMaxBytes - 1, 'v');
-    const Registry reg = Registry::Parse("[Software\\ORVVideoWallInfo]\nFirmwareVersion=REG_SZ:" +
-                                         fits + "\nLayoutVersion=REG_SZ:" + fits + "w\n");
+    const Registry reg =
+        Registry::Parse("[Software\\ORVVideoWallInfo]\nFirmwareVersion=REG_SZ:" + fits +
+                        "\nLayoutVersion=REG_SZ:" + fits + "w\n");
     std::string text;
     EXPECT_EQ(reg.ReadString(kInfoKey, "FirmwareVersion", text, kRegVersionMaxBytes),
               kErrorSuccess);
     EXPECT_EQ(text, fits);
-    EXPECT_EQ(reg.ReadString(kInfoKey, "LayoutVersion", text, kRegVersionMaxBytes),
-              kErrorMoreData);
+    EXPECT_EQ(reg.ReadString(kInfoKey, "LayoutVersion", text, kRegVersionMaxBytes), kErrorMoreData);
     EXPECT_EQ(text, fits);
 }
 
@@ -99,10 +99,9 @@ TEST(Registry, MalformedLinesAreSkippedWithTheirReason) {
         "[Software\\Broken\n"             // 11
         "E=REG_SZ:lost\n",                // 12 belongs to the broken key
         "reg");
-    const std::vector<std::string> expected_prefixes = {"reg:1: ", "reg:3: ", "reg:4: ",
-                                                        "reg:5: ", "reg:6: ", "reg:7: ",
-                                                        "reg:8: ", "reg:10: ", "reg:11: ",
-                                                        "reg:12: "};
+    const std::vector<std::string> expected_prefixes = {
+        "reg:1: ", "reg:3: ", "reg:4: ",  "reg:5: ",  "reg:6: ",
+        "reg:7: ", "reg:8: ", "reg:10: ", "reg:11: ", "reg:12: "};
     ASSERT_EQ(reg.Problems().size(), expected_prefixes.size());
     for (std::size_t i = 0; i < expected_prefixes.size(); ++i)
         EXPECT_TRUE(reg.Problems()[i].starts_with(expected_prefixes[i])) << reg.Problems()[i];
@@ -113,7 +112,9 @@ TEST(Registry, MalformedLinesAreSkippedWithTheirReason) {
 }
 
 std::vector<std::string> g_diagnostics;
-void Capture(const char* line) { g_diagnostics.emplace_back(line); }
+void Capture(const char* line) {
+    g_diagnostics.emplace_back(line);
+}
 
 TEST(Registry, LoadReadsTheRegistryFileAndReportsProblems) {
     test::TempDir root;

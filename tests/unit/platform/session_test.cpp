@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/diag.h"
+#include "platform/event_log.h"
 #include "platform/power_request.h"
 #include "platform/process.h"
 #include "platform/session_launcher.h"
@@ -36,7 +37,8 @@ ConsoleSession SessionOf(uid_t uid) {
     session.user = pw ? pw->pw_name : "";
     session.home = "/";
     session.environment = {"DISPLAY=:42", "XDG_RUNTIME_DIR=/run/user/4242",
-                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus", "PATH=/bin:/usr/bin"};
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus",
+                           "PATH=/bin:/usr/bin"};
     return session;
 }
 
@@ -44,10 +46,13 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     test::TempDir dir;
     const std::string out = dir.File("env.txt");
     setenv("ORV_NOT_FOR_THE_SESSION", "1", 1);
+    const int leaked = dup(STDIN_FILENO);  // inheritable, unlike the launcher's own
     SessionLauncher launcher(std::make_unique<FixedSession>(SessionOf(geteuid())));
     int pid = 0;
-    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", "env > " + out + "; exit 3"}, &pid),
-              SessionLauncher::Result::kStarted);
+    const std::string script = "env > " + out + "; [ -e /proc/$$/fd/" + std::to_string(leaked) +
+                               " ] && echo LEAKED >> " + out + "; exit 3";
+    ASSERT_EQ(launcher.Launch("/bin/sh", {"-c", script}, &pid), SessionLauncher::Result::kStarted);
+    close(leaked);
     EXPECT_GT(pid, 0);
     EXPECT_EQ(launcher.WaitForExit(pid, 30000), 3);
     const std::string env = test::ReadFile(out);
@@ -56,6 +61,7 @@ TEST(SessionLauncher, StartsTheProgramWithTheSessionEnvironment) {
     EXPECT_NE(env.find("DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/4242/bus\n"),
               std::string::npos);
     EXPECT_EQ(env.find("ORV_NOT_FOR_THE_SESSION"), std::string::npos);
+    EXPECT_EQ(env.find("LEAKED"), std::string::npos);
     unsetenv("ORV_NOT_FOR_THE_SESSION");
 }
 
@@ -112,7 +118,9 @@ TEST(Process, SingleInstanceLockIsHeldForTheObjectsLife) {
 }
 
 std::vector<std::string> g_lines;
-void Capture(const char* line) { g_lines.emplace_back(line); }
+void Capture(const char* line) {
+    g_lines.emplace_back(line);
+}
 
 TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/orv-test-bus", 1);
@@ -125,6 +133,14 @@ TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     EXPECT_TRUE(g_lines[0].starts_with("keep-awake request not taken")) << g_lines[0];
     request.Release();
     EXPECT_EQ(request.Current(), PowerRequest::State::kReleased);
+}
+
+TEST(EventLog, TextIsWrittenAsTextNeverAsAFormat) {
+    // A caller's text may hold '%': passed as syslog's format it would read
+    // arguments that are not there (and %n would write through one).
+    EventLog::Write("platform_test", "100% done %s %n %d", kEventLogErrorType);
+    EventLog::Write("platform_test", "warning", kEventLogWarningType);
+    EventLog::Write("platform_test", "information", kEventLogInformationType);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+// COvwDeviceManager: the set of adapters the service drives.
+//
+// Start runs the start-up order (keep-awake, the wall object, the virtual
+// controller, the adapters present, restore); afterwards arrivals and
+// removals come from the service's control handler. The manager owns the
+// adapters, keyed by device path. Stop withdraws the keep-awake request,
+// releases every monitor from the wall, destroys the adapters (threads joined,
+// links closed) and then the wall object.
+//
+// Threads: Start on the service worker; USBAdapterPlugIn / USBAdapterPlugOut
+// and Stop on the control-handler (main) thread. mapMutex_ is held only while
+// the map or the known-device list is read or changed, never while an adapter
+// starts or is destroyed.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/device_watcher.h"
+#include "platform/power_request.h"
+#include "platform/usb/usb_interface.h"
+#include "service/adapter/adapter.h"
+#include "service/host/device_manager_host.h"
+
+namespace orv::device {
+
+struct DeviceManagerServices {
+    // Lists the device paths of the adapters present, in a stable order.
+    std::function<std::vector<std::string>()> enumerate;
+    // The version query with the firmware check (see AdapterServices).
+    std::function<int(link::COvwCommBase&, std::string&)> versionCheck;
+    // The service's own compression code (224 or 228).
+    std::function<std::uint32_t()> compressionCode;
+    // Sleep before each batch of the enumeration walk (100 ms).
+    std::chrono::milliseconds batchDelay{100};
+};
+
+class COvwDeviceManager final : public host::IDeviceManagerHost {
+public:
+    static constexpr int kMaxEnumerated = 32;
+
+    explicit COvwDeviceManager(DeviceManagerServices services);
+    ~COvwDeviceManager() override;
+
+    void Start() override;
+    void Stop() override;
+    int USBAdapterPlugIn(const std::string& devicePath) override;
+    int USBAdapterPlugOut(const std::string& devicePath) override;
+
+    adapter::COvwAdapter* AdapterByPath(const std::string& devicePath) const;
+    std::size_t AdapterCount() const;
+    bool Starting() const { return starting_ != 0; }
+
+private:
+    struct Found {
+        std::string path;
+        std::unique_ptr<usb::Interface> usb;
+    };
+    // The next present adapter not yet known, opened; nothing when none.
+    std::optional<Found> FindNextAdapter();
+    void EnumeratePresentAdapters();
+    std::unique_ptr<adapter::COvwAdapter> MakeAdapter() const;
+    void DestroyAdapter(std::unique_ptr<adapter::COvwAdapter> adapter) const;
+
+    const DeviceManagerServices services_;
+    platform::PowerRequest power_;
+    std::atomic<int> starting_{1};
+
+    mutable std::mutex mapMutex_;
+    std::map<std::string, std::unique_ptr<adapter::COvwAdapter>> adapters_;  // guarded
+    std::vector<std::string> knownDevices_;                                  // guarded
+};
+
+// The service's compression code from the "CALG" registry value: 228 when
+// the value is 228, 224 otherwise.
+std::uint32_t ServiceCompressionCode();
+
+}  // namespace orv::device

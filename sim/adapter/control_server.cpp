@@ -1,0 +1,112 @@
+#include "sim/adapter/control_server.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sim/adapter/sim_log.h"
+#include "sim/bus/bus_frame.h"
+
+namespace orv::sim {
+namespace {
+
+constexpr std::size_t kMaxLine = 4096;
+
+bool SendAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+ControlServer::ControlServer(std::string path, Handler handler)
+    : path_(std::move(path)), handler_(std::move(handler)) {}
+
+ControlServer::~ControlServer() {
+    Stop();
+}
+
+bool ControlServer::Start(std::string* error) {
+    wakeFd_ = eventfd(0, EFD_CLOEXEC);
+    // The bus helper makes any listening Unix stream socket.
+    listenFd_ = wakeFd_ < 0 ? -1 : bus::ListenAt(path_);
+    if (listenFd_ < 0) {
+        if (error) *error = path_ + ": " + std::strerror(errno);
+        if (wakeFd_ >= 0) close(wakeFd_);
+        wakeFd_ = -1;
+        return false;
+    }
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void ControlServer::Stop() {
+    if (!thread_.joinable()) return;
+    const std::uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    close(listenFd_);
+    close(wakeFd_);
+    unlink(path_.c_str());
+    listenFd_ = wakeFd_ = -1;
+}
+
+void ControlServer::Run() {
+    pthread_setname_np(pthread_self(), "sim-control");
+    for (;;) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        if (fds[0].revents & POLLIN) {
+            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            Serve(fd);
+            close(fd);
+        }
+    }
+}
+
+void ControlServer::Serve(int fd) {
+    std::string buffer;
+    char chunk[1024];
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        std::size_t end;
+        while ((end = buffer.find('\n')) != std::string::npos) {
+            std::string line = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!SendAll(fd, handler_(line) + "\n")) return;
+        }
+        if (buffer.size() > kMaxLine) {
+            SendAll(fd, "error: line too long\n");
+            SimLog("control: a line longer than %zu bytes, client dropped", kMaxLine);
+            return;
+        }
+    }
+}
+
+}  // namespace orv::sim

@@ -1,0 +1,41 @@
+// The simulator's control socket: a Unix stream socket that takes one text
+// command per line and answers each with one line.
+//
+// Threads: one, "sim-control", started by Start and joined by Stop (and the
+// destructor); it serves one client at a time and calls the handler on
+// itself. No locks of its own.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace orv::sim {
+
+class ControlServer {
+public:
+    using Handler = std::function<std::string(std::string_view line)>;
+
+    ControlServer(std::string path, Handler handler);
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    // False (and `error`) when the socket cannot be made.
+    bool Start(std::string* error);
+    // Ends the thread, closes and removes the socket.
+    void Stop();
+
+private:
+    void Run();
+    void Serve(int fd);
+
+    const std::string path_;
+    const Handler handler_;
+    int listenFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread thread_;
+};
+
+}  // namespace orv::sim

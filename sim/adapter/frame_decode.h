@@ -1,0 +1,41 @@
+// Where a frame packet's picture meets a monitor of the simulator.
+//
+// DecodeFramePicture is the one seam for picture decoding: today it checks the
+// CodecHeader against the picture and the monitor's mode and records which
+// frame the back buffer holds; the picture decoders plug in here and write the
+// pixels into `back`. ShowFrame moves the back buffer to the front.
+//
+// Called on the owning adapter's I/O thread only, under its state lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace orv::sim {
+
+struct MonitorPicture {
+    std::uint16_t width = 0;  // the screen's mode from the topology; 0 before any
+    std::uint16_t height = 0;
+    std::uint8_t bitsPerPixel = 32;
+    std::vector<std::uint8_t> back;   // 32-bit BGRX pixels, rows top to bottom, once decoded
+    std::vector<std::uint8_t> front;  // what the monitor shows
+    std::uint32_t backFrameIndex = 0;
+    std::uint32_t frontFrameIndex = 0;
+    std::uint64_t pictures = 0;  // pictures taken into the back buffer
+};
+
+// `picture`: the packet's bytes 48 onward, as long as its picture length.
+// False (and `error`) when the CodecHeader does not fit the picture: an
+// unknown codec type, an empty or out-of-screen rectangle, parts longer than
+// the picture, or a raw picture of the wrong size. An empty picture (the
+// encoder had nothing to write) is accepted and changes nothing.
+bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
+                        bytes::ConstBytes picture, std::string* error);
+
+// The back buffer becomes what the monitor shows.
+void ShowFrame(MonitorPicture& monitor);
+
+}  // namespace orv::sim

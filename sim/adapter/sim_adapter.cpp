@@ -1,0 +1,687 @@
+#include "sim/adapter/sim_adapter.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "sim/adapter/edid.h"
+#include "sim/adapter/sim_log.h"
+
+namespace orv::sim {
+namespace {
+
+namespace t = adapter::type;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kViolationsKept = 32;
+// Largest serial-ROM transfer: the service's transfer buffer is 1 MiB.
+constexpr std::uint32_t kMaxSromTransfer = 1024 * 1024 - adapter::kHeaderSize;
+
+std::uint32_t U32(bytes::ConstBytes b, std::size_t o) {
+    std::uint32_t v = 0;
+    bytes::GetU32(b, o, v);
+    return v;
+}
+
+std::uint16_t U16(bytes::ConstBytes b, std::size_t o) {
+    std::uint16_t v = 0;
+    bytes::GetU16(b, o, v);
+    return v;
+}
+
+int ScreenOf(bytes::ConstBytes p) {
+    return (U32(p, adapter::kOffControlWord) & adapter::kControlWordSecondOutput) ? 1 : 0;
+}
+
+std::vector<std::uint8_t> DefaultCaps() {
+    std::vector<std::uint8_t> caps(adapter::kCapsBlockSize);
+    for (std::size_t i = 0; i < caps.size(); ++i) caps[i] = static_cast<std::uint8_t>(i);
+    return caps;
+}
+
+EdidParams ParamsFor(const MonitorConfig& m, std::size_t adapterIndex) {
+    EdidParams p;
+    p.name = m.name.empty()
+                 ? "ORV SIM " + std::to_string(adapterIndex) + "-" + std::to_string(m.port)
+                 : m.name;
+    p.serial =
+        m.serial != 0 ? m.serial : static_cast<std::uint32_t>((adapterIndex + 1) * 100 + m.port);
+    p.width = m.width;
+    p.height = m.height;
+    p.refresh = m.refresh;
+    p.size = m.edidSize;
+    return p;
+}
+
+void NameThread(const char* role, std::size_t index) {
+    char name[16];
+    std::snprintf(name, sizeof name, "sim-%s-%zu", role, index);
+    pthread_setname_np(pthread_self(), name);
+}
+
+}  // namespace
+
+std::unique_ptr<SimAdapter> SimAdapter::Create(const AdapterConfig& config, std::size_t index,
+                                               const std::string& busDir, std::string* error) {
+    auto rom = SerialRom::Open(config.romFile, config.romSize, config.identity, error);
+    if (!rom) return nullptr;
+    std::unique_ptr<SimAdapter> a(new SimAdapter(config, index, busDir, std::move(rom)));
+    for (const MonitorConfig& m : config.monitors) {
+        MonitorState state;
+        state.port = m.port;
+        state.plugged = m.plugged;
+        if (m.edidFile.empty()) {
+            state.edid = GenerateEdid(ParamsFor(m, index));
+        } else {
+            auto edid = LoadEdidHex(m.edidFile, error);
+            if (!edid) return nullptr;
+            state.edid = std::move(*edid);
+        }
+        a->monitors_[m.port] = std::move(state);
+    }
+    return a;
+}
+
+SimAdapter::SimAdapter(AdapterConfig config, std::size_t index, std::string busDir,
+                       std::unique_ptr<SerialRom> rom)
+    : config_(std::move(config)), index_(index), busDir_(std::move(busDir)), rom_(std::move(rom)) {
+    caps_ = config_.caps.empty() ? DefaultCaps() : config_.caps;
+    caps_.resize(adapter::kCapsBlockSize, 0);
+    for (auto& e : topology_) e = adapter::ScreenEntry{};
+}
+
+SimAdapter::~SimAdapter() {
+    Detach();
+}
+
+std::string SimAdapter::SocketPath() const {
+    return busDir_ + "/" + config_.name + ".sock";
+}
+
+bool SimAdapter::Attached() const {
+    return attached_;
+}
+
+bool SimAdapter::Attach(std::string* error) {
+    std::lock_guard lifecycle(lifecycleMutex_);
+    if (attached_) return true;
+    wakeFd_ = eventfd(0, EFD_CLOEXEC);
+    listenFd_ = wakeFd_ < 0 ? -1 : bus::ListenAt(SocketPath());
+    if (listenFd_ < 0) {
+        if (error) *error = SocketPath() + ": " + std::strerror(errno);
+        if (wakeFd_ >= 0) close(wakeFd_);
+        wakeFd_ = -1;
+        return false;
+    }
+    stopping_ = false;
+    attached_ = true;
+    io_ = std::thread([this] { IoThread(); });
+    notifier_ = std::thread([this] { NotifierThread(); });
+    SimLog("%s: listening at %s", Name().c_str(), SocketPath().c_str());
+    return true;
+}
+
+void SimAdapter::Detach() {
+    std::lock_guard lifecycle(lifecycleMutex_);
+    if (!attached_) return;
+    // The file goes first: to the host that is the device leaving.
+    unlink(SocketPath().c_str());
+    {
+        std::lock_guard lock(stateMutex_);
+        stopping_ = true;
+    }
+    notifierWake_.notify_all();
+    const std::uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+    {
+        std::lock_guard lock(connMutex_);
+        if (connFd_ >= 0) shutdown(connFd_, SHUT_RDWR);
+    }
+    io_.join();
+    notifier_.join();
+    close(listenFd_);
+    close(wakeFd_);
+    listenFd_ = wakeFd_ = -1;
+    attached_ = false;
+    SimLog("%s: detached", Name().c_str());
+}
+
+// ---------------------------------------------------------------- control
+
+bool SimAdapter::Plug(std::uint8_t port, std::optional<std::vector<std::uint8_t>> edid) {
+    std::lock_guard lock(stateMutex_);
+    MonitorState& m = monitors_[port];
+    if (m.port == 0) {
+        MonitorConfig generated;
+        generated.port = port;
+        m.port = port;
+        m.edid = GenerateEdid(ParamsFor(generated, index_));
+    }
+    if (edid) m.edid = std::move(*edid);
+    m.plugged = true;
+    MarkPlugChangeLocked();
+    return true;
+}
+
+bool SimAdapter::Unplug(std::uint8_t port) {
+    std::lock_guard lock(stateMutex_);
+    auto it = monitors_.find(port);
+    if (it == monitors_.end() || !it->second.plugged) return false;
+    it->second.plugged = false;
+    MarkPlugChangeLocked();
+    return true;
+}
+
+void SimAdapter::MarkPlugChangeLocked() {
+    plugChangePending_ = true;
+    notifierWake_.notify_all();
+}
+
+void SimAdapter::SetAcksEnabled(bool enabled) {
+    std::lock_guard lock(stateMutex_);
+    acksEnabled_ = enabled;
+    if (!enabled) acks_.clear();
+}
+
+void SimAdapter::SetLinkBroken(bool broken) {
+    broken_ = broken;
+}
+
+void SimAdapter::CorruptNextEdid(EdidCorruption how) {
+    std::lock_guard lock(stateMutex_);
+    corruption_ = how;
+}
+
+AdapterStats SimAdapter::Stats() const {
+    std::lock_guard lock(stateMutex_);
+    return stats_;
+}
+
+std::vector<std::string> SimAdapter::RecentViolations() const {
+    std::lock_guard lock(stateMutex_);
+    return {violations_.begin(), violations_.end()};
+}
+
+std::uint8_t SimAdapter::MonitorMask() const {
+    std::lock_guard lock(stateMutex_);
+    return MaskLocked();
+}
+
+std::optional<MonitorState> SimAdapter::Monitor(std::uint8_t port) const {
+    std::lock_guard lock(stateMutex_);
+    auto it = monitors_.find(port);
+    if (it == monitors_.end()) return std::nullopt;
+    return it->second;
+}
+
+Topology SimAdapter::CurrentTopology() const {
+    std::lock_guard lock(stateMutex_);
+    return topology_;
+}
+
+std::uint8_t SimAdapter::MaskLocked() const {
+    std::uint8_t mask = 0;
+    for (const auto& [port, m] : monitors_)
+        if (m.plugged) mask |= port;
+    return mask;
+}
+
+bool SimAdapter::HasEndpointLocked(std::uint8_t endpoint) const {
+    const auto& eps = config_.descriptor[setting_].endpoints;
+    return std::any_of(eps.begin(), eps.end(),
+                       [&](const bus::EndpointDescriptor& e) { return e.address == endpoint; });
+}
+
+void SimAdapter::Violation(const std::string& what) {
+    {
+        std::lock_guard lock(stateMutex_);
+        ++stats_.violations;
+        violations_.push_back(what);
+        if (violations_.size() > kViolationsKept) violations_.pop_front();
+    }
+    SimLog("%s: protocol violation: %s", Name().c_str(), what.c_str());
+}
+
+// ---------------------------------------------------------------- sending
+
+bool SimAdapter::SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload) {
+    std::lock_guard send(sendMutex_);
+    int fd;
+    {
+        std::lock_guard lock(connMutex_);
+        fd = connFd_;
+    }
+    return fd >= 0 && bus::SendFrame(fd, kind, endpoint, payload);
+}
+
+bool SimAdapter::SendIn(std::uint8_t endpoint, bytes::ConstBytes packet) {
+    if (broken_) return false;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!HasEndpointLocked(endpoint)) return false;
+    }
+    return SendRaw(bus::FrameKind::kIn, endpoint, packet);
+}
+
+// ---------------------------------------------------------------- threads
+
+void SimAdapter::IoThread() {
+    NameThread("io", index_);
+    while (!stopping_) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            SimLog("%s: poll failed: %s", Name().c_str(), std::strerror(errno));
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        if (fds[0].revents & POLLIN) {
+            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) Serve(fd);
+        }
+    }
+}
+
+void SimAdapter::Serve(int fd) {
+    {
+        std::lock_guard lock(connMutex_);
+        connFd_ = fd;
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        connected_ = true;
+        powered_ = false;
+        plugChangePending_ = false;
+        setting_ = 0;
+        acks_.clear();
+        for (auto& e : topology_) e = adapter::ScreenEntry{};
+        nextKeepAlive_ = Clock::now() + std::chrono::milliseconds(config_.keepAliveMs);
+    }
+    notifierWake_.notify_all();
+    SimLog("%s: host connected", Name().c_str());
+    SendRaw(bus::FrameKind::kDesc, 0, bus::EncodeDescriptor(config_.descriptor));
+
+    bus::FrameHeader header;
+    std::vector<std::uint8_t> payload;
+    while (!stopping_) {
+        pollfd fds[3] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        if (fds[2].revents & POLLIN) {
+            // One host at a time: a second connection is closed at once.
+            const int extra = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (extra >= 0) {
+                SimLog("%s: second host connection refused", Name().c_str());
+                close(extra);
+            }
+        }
+        if (fds[0].revents == 0) continue;
+        std::string error;
+        const bus::IoResult r = bus::RecvFrame(fd, header, payload, &error);
+        if (r == bus::IoResult::kClosed) break;
+        if (r == bus::IoResult::kBadFrame) {
+            Violation("bus: " + error + "; connection dropped");
+            break;
+        }
+        HandleFrame(header, payload);
+    }
+
+    {
+        std::lock_guard lock(stateMutex_);
+        connected_ = false;
+        acks_.clear();
+    }
+    {
+        std::lock_guard lock(connMutex_);
+        connFd_ = -1;
+    }
+    shutdown(fd, SHUT_RDWR);
+    {
+        // A notification being sent finishes (or fails) before the close.
+        std::lock_guard send(sendMutex_);
+        close(fd);
+    }
+    SimLog("%s: host disconnected", Name().c_str());
+}
+
+void SimAdapter::NotifierThread() {
+    NameThread("ntf", index_);
+    std::unique_lock lock(stateMutex_);
+    while (!stopping_) {
+        const auto now = Clock::now();
+        struct Outgoing {
+            adapter::Packet packet;
+            bool ack;
+        };
+        std::vector<Outgoing> out;
+        if (connected_) {
+            if (plugChangePending_) {
+                out.push_back({adapter::BuildMonitorPnp(MaskLocked()), false});
+                plugChangePending_ = false;
+            }
+            while (!acks_.empty() && acks_.front().due <= now) {
+                out.push_back({adapter::BuildFrameAck(acks_.front().frameIndex), true});
+                acks_.pop_front();
+            }
+            if (now >= nextKeepAlive_) {
+                out.push_back({adapter::BuildKeepAlive(), false});
+                nextKeepAlive_ = now + std::chrono::milliseconds(config_.keepAliveMs);
+            }
+        }
+        if (!out.empty()) {
+            lock.unlock();
+            std::uint64_t sentAcks = 0;
+            for (const Outgoing& o : out)
+                if (SendIn(adapter::kPipeInNotify, o.packet) && o.ack) ++sentAcks;
+            lock.lock();
+            stats_.acks += sentAcks;
+            continue;
+        }
+        auto deadline = connected_ ? nextKeepAlive_ : now + std::chrono::hours(1);
+        if (connected_ && !acks_.empty()) deadline = std::min(deadline, acks_.front().due);
+        notifierWake_.wait_until(lock, deadline, [&] {
+            return stopping_ || (connected_ && plugChangePending_) ||
+                   (connected_ && !acks_.empty() && acks_.front().due <= Clock::now());
+        });
+    }
+}
+
+// ---------------------------------------------------------------- packets
+
+void SimAdapter::HandleFrame(const bus::FrameHeader& header,
+                             const std::vector<std::uint8_t>& payload) {
+    char what[128];
+    switch (header.kind) {
+        case bus::FrameKind::kSetAlt: {
+            std::lock_guard lock(stateMutex_);
+            const auto& settings = config_.descriptor;
+            auto it = payload.size() != 1
+                          ? settings.end()
+                          : std::find_if(settings.begin(), settings.end(), [&](const auto& s) {
+                                return s.alternateSetting == payload[0];
+                            });
+            if (it != settings.end()) {
+                setting_ = static_cast<std::size_t>(it - settings.begin());
+                return;
+            }
+            std::snprintf(what, sizeof what,
+                          "SETALT of %zu bytes names no setting of the descriptor", payload.size());
+            break;
+        }
+        case bus::FrameKind::kReset:
+        case bus::FrameKind::kAbort:
+        case bus::FrameKind::kFlush:
+            return;
+        case bus::FrameKind::kOut: {
+            bool known;
+            {
+                std::lock_guard lock(stateMutex_);
+                known = (header.endpoint & 0x80) == 0 && HasEndpointLocked(header.endpoint);
+            }
+            if (known) {
+                HandlePacket(header.endpoint, payload);
+                return;
+            }
+            std::snprintf(what, sizeof what,
+                          "OUT transfer on endpoint 0x%02X, which the setting lacks",
+                          header.endpoint);
+            Violation(what);
+            return;
+        }
+        case bus::FrameKind::kDesc:
+        case bus::FrameKind::kIn:
+            std::snprintf(what, sizeof what, "bus frame kind 0x%02X is not sent by a host",
+                          static_cast<unsigned>(header.kind));
+            break;
+    }
+    Violation(what);
+}
+
+void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
+    std::string violation;
+    {
+        std::lock_guard lock(stateMutex_);
+        ++stats_.packets;
+        violation = CheckOutPacket(endpoint, p, topology_);
+    }
+    if (!violation.empty()) {
+        Violation(violation);
+        return;
+    }
+    const std::uint8_t dataType = p[adapter::kOffDataType];
+    std::optional<adapter::Packet> reply;
+    switch (dataType) {
+        case t::kTopology:
+            reply = HandleTopology(p);
+            break;
+        case t::kOutputPower: {
+            if (!IsPortBit(p[adapter::kOffPowerPort])) {
+                Violation("output power for port " + std::to_string(p[adapter::kOffPowerPort]));
+                break;
+            }
+            std::lock_guard lock(stateMutex_);
+            auto it = monitors_.find(p[adapter::kOffPowerPort]);
+            if (it != monitors_.end()) it->second.outputOn = p[adapter::kOffPowerOff] == 0;
+            reply = adapter::BuildStatusReply(dataType, 0);
+            break;
+        }
+        case t::kPowerOn: {
+            std::lock_guard lock(stateMutex_);
+            if (!powered_) MarkPlugChangeLocked();  // the first plug state goes out now
+            powered_ = true;
+            reply = adapter::BuildStatusReply(dataType, 0);
+            break;
+        }
+        case t::kViewMode62:
+        case t::kViewMode64:
+        case t::kViewGeometry63:
+        case t::kViewGeometry65:
+        case t::kViewGeometry76:
+            reply = HandleView(p);
+            break;
+        case t::kCommit: {
+            std::lock_guard lock(stateMutex_);
+            ++stats_.commits;
+            break;
+        }
+        case t::kShowFrame:
+            HandleShowFrame(p);
+            break;
+        case t::kEdidQuery:
+            reply = HandleEdidQuery(p);
+            break;
+        case t::kVersionQuery:
+            reply = HandleVersionQuery(p);
+            break;
+        case t::kCapsQuery:
+            reply = adapter::BuildCapsReply(caps_);
+            break;
+        case t::kSerialRom:
+            reply = HandleSerialRom(p);
+            break;
+        case t::kFrame:
+        case t::kFrameAlt:
+            HandleFramePacket(p);
+            break;
+        default:
+            break;  // the other frame-path types are taken without effect
+    }
+    if (reply) SendIn(adapter::kPipeInReply, *reply);
+}
+
+std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
+    Topology next{adapter::ReadScreenEntry(p, adapter::kOffScreenEntry0),
+                  adapter::ReadScreenEntry(p, adapter::kOffScreenEntry1)};
+    for (int slot = 0; slot < 2; ++slot) {
+        const adapter::ScreenEntry& e = next[slot];
+        if (e.Empty()) continue;
+        if (e.screenIndex != slot || !IsPortBit(e.portBit) || e.modeClass > 2 || e.width == 0 ||
+            e.height == 0 ||
+            (e.bitsPerPixel != 32 && e.bitsPerPixel != 16 && e.bitsPerPixel != 8)) {
+            char what[160];
+            std::snprintf(what, sizeof what,
+                          "topology entry %d malformed: screen %u, port 0x%02X, %ux%u, %u bits",
+                          slot, e.screenIndex, e.portBit, e.width, e.height, e.bitsPerPixel);
+            Violation(what);
+            return std::nullopt;
+        }
+    }
+    std::lock_guard lock(stateMutex_);
+    topology_ = next;
+    for (const adapter::ScreenEntry& e : topology_) {
+        if (e.Empty()) continue;
+        auto it = monitors_.find(e.portBit);
+        if (it == monitors_.end()) continue;
+        MonitorPicture& pic = it->second.picture;
+        if (pic.width != e.width || pic.height != e.height || pic.bitsPerPixel != e.bitsPerPixel) {
+            pic = MonitorPicture{};
+            pic.width = e.width;
+            pic.height = e.height;
+            pic.bitsPerPixel = e.bitsPerPixel;
+        }
+    }
+    return adapter::BuildStatusReply(t::kTopology, 0);
+}
+
+std::optional<adapter::Packet> SimAdapter::HandleView(bytes::ConstBytes p) {
+    const std::uint8_t dataType = p[adapter::kOffDataType];
+    const bool mode = dataType == t::kViewMode62 || dataType == t::kViewMode64;
+    std::lock_guard lock(stateMutex_);
+    ViewState& v = views_[ScreenOf(p)];
+    v.lastType = dataType;
+    v.regionH = U16(p, adapter::kOffViewRegionH);
+    v.wallW = U16(p, adapter::kOffViewWallW);
+    v.wallH = U16(p, adapter::kOffViewWallH);
+    if (mode) {
+        v.modeW = U16(p, adapter::kOffViewModeW);
+        v.modeH = static_cast<std::uint16_t>(p[adapter::kOffViewModeHLow] |
+                                             p[adapter::kOffViewModeHHigh] << 8);
+        // Only RW's high byte travels in the mode commands.
+        v.regionW =
+            static_cast<std::uint16_t>((v.regionW & 0xFF) | p[adapter::kOffViewRegionWHigh] << 8);
+    } else {
+        v.regionW = static_cast<std::uint16_t>(p[adapter::kOffViewRegionWLow] |
+                                               p[adapter::kOffViewRegionWHigh] << 8);
+    }
+    return adapter::BuildStatusReply(dataType, 0);
+}
+
+std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) {
+    const std::uint8_t port = p[adapter::kOffQueryPort];
+    if (!IsPortBit(port)) {
+        Violation("EDID query for port " + std::to_string(port));
+        return std::nullopt;
+    }
+    std::lock_guard lock(stateMutex_);
+    auto it = monitors_.find(port);
+    if (it == monitors_.end() || !it->second.plugged)
+        return adapter::BuildEdidReply(port, 1, 0, {});
+    std::vector<std::uint8_t> edid = it->second.edid;
+    std::uint8_t replyPort = port;
+    switch (std::exchange(corruption_, EdidCorruption::kNone)) {
+        case EdidCorruption::kNone:
+            break;
+        case EdidCorruption::kChecksum:
+            edid.back() = static_cast<std::uint8_t>(edid.back() + 1);
+            break;
+        case EdidCorruption::kSize200:
+            edid.resize(200, 0);
+            break;
+        case EdidCorruption::kWrongPort:
+            replyPort = port == 0x01 ? 0x04 : 0x01;
+            break;
+    }
+    return adapter::BuildEdidReply(replyPort, 0, static_cast<std::uint32_t>(edid.size()), edid);
+}
+
+std::optional<adapter::Packet> SimAdapter::HandleVersionQuery(bytes::ConstBytes p) {
+    const std::uint8_t subType = p[adapter::kOffQuerySubType];
+    if (subType == adapter::kVersionFirmware)
+        return adapter::BuildVersionReply(
+            rom_->FirmwareVersionTag().value_or(config_.firmwareVersion));
+    if (subType == adapter::kVersionLayout)
+        return adapter::BuildLayoutReply(rom_->LayoutVersionTag().value_or(config_.layoutVersion));
+    Violation("version query sub-type " + std::to_string(subType) + " unknown");
+    return std::nullopt;
+}
+
+std::optional<adapter::Packet> SimAdapter::HandleSerialRom(bytes::ConstBytes p) {
+    const std::uint8_t op = p[adapter::kOffSromOp];
+    const std::uint32_t address = U32(p, adapter::kOffSromAddress);
+    const std::uint32_t length = U32(p, adapter::kOffSromLength);
+    char what[128];
+    if (length > kMaxSromTransfer || !bytes::Fits(rom_->Size(), address, length)) {
+        std::snprintf(what, sizeof what,
+                      "serial-ROM %s of %u bytes at 0x%X leaves the ROM of 0x%X bytes",
+                      op == adapter::kSromRead ? "read" : "write", length, address, rom_->Size());
+        Violation(what);
+        return adapter::BuildSromReply(op, address, false, {});
+    }
+    if (op == adapter::kSromRead) {
+        std::vector<std::uint8_t> data;
+        const bool ok = rom_->Read(address, length, data);
+        return adapter::BuildSromReply(op, address, ok,
+                                       ok ? bytes::ConstBytes(data) : bytes::ConstBytes{});
+    }
+    const bool ok = rom_->Write(address, p.subspan(adapter::kOffSromData, length));
+    if (!ok) SimLog("%s: serial-ROM file write failed at 0x%X", Name().c_str(), address);
+    {
+        std::lock_guard lock(stateMutex_);
+        if (ok) ++stats_.romWrites;
+    }
+    return adapter::BuildSromReply(op, address, ok, {});
+}
+
+void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
+    const std::uint32_t frameIndex = U32(p, adapter::kOffFrameIndex);
+    const bytes::ConstBytes picture =
+        p.subspan(adapter::kOffFramePicture, U32(p, adapter::kOffFramePictureLen));
+    std::string error;
+    bool decoded = true;
+    {
+        std::lock_guard lock(stateMutex_);
+        ++stats_.frames;
+        const std::optional<int> slot = FrameTarget(p, topology_);  // checked before
+        auto it = monitors_.find(topology_[slot.value_or(0)].portBit);
+        if (it != monitors_.end() && it->second.plugged) {
+            decoded = DecodeFramePicture(it->second.picture, frameIndex, picture, &error);
+        }
+        // A monitor that left meanwhile: the packet is consumed and acknowledged.
+        if (frameIndex != 0 && acksEnabled_) {
+            acks_.push_back(
+                {Clock::now() + std::chrono::milliseconds(config_.ackDelayMs), frameIndex});
+            notifierWake_.notify_all();
+        }
+    }
+    if (!decoded) {
+        char what[64];
+        std::snprintf(what, sizeof what, "frame 0x%X: ", frameIndex);
+        Violation(what + error);
+    }
+}
+
+void SimAdapter::HandleShowFrame(bytes::ConstBytes p) {
+    if (p[adapter::kOffShowFrameAll] != 0xFF) {
+        Violation("show-frame byte 21 is not 0xFF");
+        return;
+    }
+    std::lock_guard lock(stateMutex_);
+    ++stats_.shows;
+    for (const adapter::ScreenEntry& e : topology_) {
+        if (e.Empty()) continue;
+        auto it = monitors_.find(e.portBit);
+        if (it != monitors_.end()) ShowFrame(it->second.picture);
+    }
+}
+
+}  // namespace orv::sim

@@ -1,0 +1,183 @@
+// One simulated USB display adapter on the simulated bus.
+//
+// Listens at <bus>/<name>.sock, one host connection at a time; sends DESC
+// first, then serves the host's frames: SETALT picks an interface setting,
+// OUT transfers are adapter packets, checked (packet_check.h) and answered on
+// 0x82 as the service expects; notifications go out on 0x81 (monitor plug
+// state after power-on and on every change, frame acknowledgements after the
+// configured delay, a keep-alive every keepAliveMs). Violations are counted
+// and logged, and a violating packet is not acted on (no reply, no ack),
+// except that a serial-ROM access outside the ROM is answered with a failed
+// status, and a frame packet whose picture fails its check is still
+// acknowledged (it was taken). A frame for a monitor unplugged meanwhile is
+// acknowledged without a violation: the host cannot have known.
+//
+// Threads (started by Attach, joined by Detach and the destructor):
+//   "sim-io-<n>"  accepts the host, reads its frames, answers; the only user
+//                 of the serial ROM.
+//   "sim-ntf-<n>" sends notifications (plug state, acks, keep-alive).
+// Control operations (Plug, Stats, ...) come from any thread.
+//
+// Locks: lifecycleMutex_ (Attach/Detach only, held while joining; the
+// adapter's threads never take it) -> none of the others while joining.
+// stateMutex_ guards the adapter's state and is never held while sending.
+// sendMutex_ serialises writes to the connection and is held across a send
+// (a socket takes one writer at a time); it is taken before connMutex_, which
+// only guards the connection's descriptor and is held for no I/O.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/adapter/packets.h"
+#include "sim/adapter/frame_decode.h"
+#include "sim/adapter/packet_check.h"
+#include "sim/adapter/serial_rom.h"
+#include "sim/adapter/sim_config.h"
+
+namespace orv::sim {
+
+struct AdapterStats {
+    std::uint64_t packets = 0;  // OUT transfers
+    std::uint64_t frames = 0;   // frame packets (types 0, 4) taken
+    std::uint64_t acks = 0;     // frame acknowledgements sent
+    std::uint64_t shows = 0;    // show-frame commands
+    std::uint64_t commits = 0;
+    std::uint64_t romWrites = 0;  // serial-ROM writes done
+    std::uint64_t violations = 0;
+};
+
+// What the next EDID reply gets wrong, once.
+enum class EdidCorruption { kNone, kChecksum, kSize200, kWrongPort };
+
+struct MonitorState {
+    std::uint8_t port = 0;
+    bool plugged = false;
+    bool outputOn = false;
+    std::vector<std::uint8_t> edid;
+    MonitorPicture picture;
+};
+
+class SimAdapter {
+public:
+    // Opens (or creates) the serial ROM and builds the monitors' EDIDs.
+    // Nothing (and `error`) when the ROM or an EDID file is unusable.
+    // `index` numbers the threads and the generated EDID serials.
+    static std::unique_ptr<SimAdapter> Create(const AdapterConfig& config, std::size_t index,
+                                              const std::string& busDir, std::string* error);
+    ~SimAdapter();
+    SimAdapter(const SimAdapter&) = delete;
+    SimAdapter& operator=(const SimAdapter&) = delete;
+
+    // Creates the socket and starts the threads. False (and `error`) when the
+    // socket cannot be made; true at once when already attached.
+    bool Attach(std::string* error);
+    // Removes the socket file, drops the host, joins the threads. Blocks until
+    // they have ended (a send in progress is cut short).
+    void Detach();
+    bool Attached() const;
+
+    const std::string& Name() const { return config_.name; }
+    std::string SocketPath() const;
+    const SerialRom& Rom() const { return *rom_; }
+
+    // Plugs a monitor in (a new one on a free port gets a generated EDID;
+    // `edid` replaces the EDID). A plug on a plugged port with another EDID
+    // is a monitor swap. Sends the plug notification.
+    bool Plug(std::uint8_t port, std::optional<std::vector<std::uint8_t>> edid);
+    // False when no monitor is plugged there.
+    bool Unplug(std::uint8_t port);
+    void SetAcksEnabled(bool enabled);
+    // A broken link sends nothing more (no replies, no notifications) until
+    // mended; the host's reads then time out.
+    void SetLinkBroken(bool broken);
+    void CorruptNextEdid(EdidCorruption how);
+
+    AdapterStats Stats() const;
+    std::vector<std::string> RecentViolations() const;
+    std::uint8_t MonitorMask() const;
+    std::optional<MonitorState> Monitor(std::uint8_t port) const;
+    Topology CurrentTopology() const;
+
+private:
+    struct PendingAck {
+        std::chrono::steady_clock::time_point due;
+        std::uint32_t frameIndex;
+    };
+    struct ViewState {
+        std::uint16_t modeW = 0, modeH = 0, regionW = 0, regionH = 0, wallW = 0, wallH = 0;
+        std::uint8_t lastType = 0;
+    };
+
+    SimAdapter(AdapterConfig config, std::size_t index, std::string busDir,
+               std::unique_ptr<SerialRom> rom);
+
+    void IoThread();
+    void NotifierThread();
+    void Serve(int fd);
+    void HandleFrame(const bus::FrameHeader& header, const std::vector<std::uint8_t>& payload);
+    void HandlePacket(std::uint8_t endpoint, bytes::ConstBytes packet);
+    // Each returns the reply to send on 0x82, or nothing for write-only
+    // commands and refused packets.
+    std::optional<adapter::Packet> HandleTopology(bytes::ConstBytes p);
+    std::optional<adapter::Packet> HandleView(bytes::ConstBytes p);
+    std::optional<adapter::Packet> HandleEdidQuery(bytes::ConstBytes p);
+    std::optional<adapter::Packet> HandleVersionQuery(bytes::ConstBytes p);
+    std::optional<adapter::Packet> HandleSerialRom(bytes::ConstBytes p);
+    void HandleFramePacket(bytes::ConstBytes p);
+    void HandleShowFrame(bytes::ConstBytes p);
+
+    void Violation(const std::string& what);
+    bool SendIn(std::uint8_t endpoint, bytes::ConstBytes packet);
+    bool SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload);
+    std::uint8_t MaskLocked() const;
+    bool HasEndpointLocked(std::uint8_t endpoint) const;
+    void MarkPlugChangeLocked();
+
+    const AdapterConfig config_;
+    const std::size_t index_;
+    const std::string busDir_;
+    const std::unique_ptr<SerialRom> rom_;  // I/O thread only
+    std::vector<std::uint8_t> caps_;
+
+    std::mutex lifecycleMutex_;
+    std::thread io_;
+    std::thread notifier_;
+    int listenFd_ = -1;
+    int wakeFd_ = -1;
+    std::atomic<bool> attached_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> broken_{false};
+
+    std::mutex sendMutex_;
+    std::mutex connMutex_;
+    int connFd_ = -1;  // guarded by connMutex_; closed only under sendMutex_
+
+    mutable std::mutex stateMutex_;
+    std::condition_variable notifierWake_;
+    std::map<std::uint8_t, MonitorState> monitors_;
+    Topology topology_;
+    ViewState views_[2];
+    std::size_t setting_ = 0;  // index into config_.descriptor
+    bool connected_ = false;
+    bool powered_ = false;
+    bool plugChangePending_ = false;
+    bool acksEnabled_ = true;
+    EdidCorruption corruption_ = EdidCorruption::kNone;
+    std::deque<PendingAck> acks_;
+    std::chrono::steady_clock::time_point nextKeepAlive_;
+    AdapterStats stats_;
+    std::deque<std::string> violations_;  // the most recent ones
+};
+
+}  // namespace orv::sim

@@ -1,0 +1,120 @@
+#include "platform/device_watcher.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <mutex>
+
+#include "sim/bus/bus_frame.h"
+#include "tests/unit/usb/test_device.h"
+
+using namespace orv;
+using platform::DeviceBroadcast;
+
+namespace {
+
+// Collects the watcher's broadcasts for the test thread.
+class Events {
+public:
+    void Push(const DeviceBroadcast& b) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(b);
+        }
+        cv_.notify_all();
+    }
+    // The next broadcast; a generous bound keeps a lost event from hanging
+    // the test (inotify delivers within milliseconds).
+    std::optional<DeviceBroadcast> Next() {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, std::chrono::seconds(10), [&] { return !events_.empty(); }))
+            return std::nullopt;
+        DeviceBroadcast b = events_.front();
+        events_.pop_front();
+        return b;
+    }
+    bool Empty() {
+        std::lock_guard lock(mutex_);
+        return events_.empty();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<DeviceBroadcast> events_;
+};
+
+void ExpectEvent(Events& events, std::uint32_t type, const std::string& path) {
+    const auto b = events.Next();
+    ASSERT_TRUE(b) << "no event for " << path;
+    EXPECT_EQ(b->eventType, type);
+    EXPECT_EQ(b->name, path);
+    EXPECT_EQ(b->deviceType, platform::kDbtDevtypDeviceInterface);
+    EXPECT_EQ(b->classGuid, platform::kAdapterInterfaceClass);
+}
+
+}  // namespace
+
+TEST(DeviceWatcher, EnumerationListsTheBusSocketsOnly) {
+    test::TempDir dir;
+    const int a = bus::ListenAt(dir.path() + "/b.sock");
+    const int b = bus::ListenAt(dir.path() + "/a.sock");
+    const int other = bus::ListenAt(dir.path() + "/c.socket");
+    std::ofstream(dir.path() + "/d.sock") << "a file, not a socket";
+    auto watcher = platform::CreateBusDeviceWatcher(dir.path());
+    EXPECT_EQ(watcher->Enumerate(),
+              (std::vector<std::string>{dir.path() + "/a.sock", dir.path() + "/b.sock"}));
+    for (int fd : {a, b, other}) close(fd);
+}
+
+TEST(DeviceWatcher, ReportsArrivalRemovalAndReplacementWithTheFullPath) {
+    test::TempDir dir;
+    const std::string busDir = dir.path() + "/usb";  // created by Start
+    auto watcher = platform::CreateBusDeviceWatcher(busDir);
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const DeviceBroadcast& b) { events.Push(b); }));
+    EXPECT_FALSE(watcher->Start([](const DeviceBroadcast&) {}));
+
+    const std::string path = busDir + "/adapter1.sock";
+    int device = bus::ListenAt(path);
+    ASSERT_GE(device, 0);
+    ExpectEvent(events, platform::kDbtDeviceArrival, path);
+    // An arrival can be connected at once: the socket already listens.
+    const int host = bus::ConnectTo(path);
+    EXPECT_GE(host, 0);
+    close(host);
+
+    // A new device in place of the old one is a removal and an arrival.
+    const int replacement = bus::ListenAt(path);
+    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, path);
+    ExpectEvent(events, platform::kDbtDeviceArrival, path);
+    close(device);
+    device = replacement;
+
+    std::ofstream(busDir + "/notes.sock") << "not a socket";
+    unlink(path.c_str());
+    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, path);
+    close(device);
+
+    watcher->Stop();
+    EXPECT_TRUE(events.Empty());
+}
+
+TEST(DeviceWatcher, AdaptersPresentAtStartAreNotReportedAgain) {
+    test::TempDir dir;
+    const int present = bus::ListenAt(dir.path() + "/old.sock");
+    auto watcher = platform::CreateBusDeviceWatcher(dir.path());
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const DeviceBroadcast& b) { events.Push(b); }));
+    const int arriving = bus::ListenAt(dir.path() + "/new.sock");
+    ExpectEvent(events, platform::kDbtDeviceArrival, dir.path() + "/new.sock");
+    unlink((dir.path() + "/old.sock").c_str());
+    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, dir.path() + "/old.sock");
+    watcher.reset();  // the destructor stops and joins
+    close(present);
+    close(arriving);
+}
