@@ -353,17 +353,3 @@ TEST_F(FirmwareTest, MissingPathOrImagesFailWithTheirLines) {
     EXPECT_TRUE(wow.UpdateFWOnly());
     EXPECT_FALSE(wow.GetAndCompareLayoutVersion());  // no LayoutVersion value
 }
-
-TEST_F(FirmwareTest, StartDevCheckReadsTheInstalledRegistryFile) {
-    std::string error;
-    ASSERT_TRUE(orv::fwtool::Install(orv::platform::DefaultFirmwareDir(),
-                                     orv::platform::RegistryFilePath(), "00.00.1400.0002", 1,
-                                     &error))
-        << error;
-    std::string version;
-    EXPECT_EQ(orv::firmware::CheckAdapterFirmware(adapter_, version), 0);
-    EXPECT_EQ(version, "v 00.00.1400.0001");
-    const SromInfo after = adapter_.InfoAt(kSromInfoBackupAddress);
-    EXPECT_EQ(after.ActiveSlot(), 2);
-    EXPECT_EQ(after.Region(kRegionMainSlot2).writtenSize, orv::fwtool::kSampleImages[3].size);
-}
