@@ -93,10 +93,7 @@ struct Bench {
 orv::device::DeviceManagerServices Services() {
     orv::device::DeviceManagerServices s;
     s.enumerate = [] { return std::vector<std::string>{}; };
-    s.versionCheck = [](orv::link::COvwCommBase& link, std::string& version) {
-        const auto registry = orv::platform::Registry::Load();
-        return orv::firmware::COvwFirmwareUpdater(link, registry).CheckFirmware(version);
-    };
+    s.versionCheck = orv::firmware::CheckAdapterFirmware;
     s.compressionCode = [] { return 224u; };
     return s;
 }

@@ -1,6 +1,5 @@
 #include "service/device/service_devices.h"
 
-#include "platform/registry.h"
 #include "service/firmware/firmware_updater.h"
 
 namespace orv::device {
@@ -16,12 +15,7 @@ void WatcherNotifications::Unregister() { watcher_.Stop(); }
 std::unique_ptr<COvwDeviceManager> MakeServiceDeviceManager(platform::DeviceWatcher& watcher) {
     DeviceManagerServices services;
     services.enumerate = [&watcher] { return watcher.Enumerate(); };
-    services.versionCheck = [](link::COvwCommBase& link, std::string& firmwareVersion) {
-        // Read for every adapter, so installed images and values take effect
-        // without a restart.
-        const platform::Registry registry = platform::Registry::Load();
-        return firmware::COvwFirmwareUpdater(link, registry).CheckFirmware(firmwareVersion);
-    };
+    services.versionCheck = firmware::CheckAdapterFirmware;
     services.compressionCode = ServiceCompressionCode;
     return std::make_unique<COvwDeviceManager>(std::move(services));
 }

@@ -245,15 +245,13 @@ bool COvwFirmwareUpdater::ReadSROMInfo(SromInfo& info) {
     int result = 0;
     const bytes::ConstBytes received = Exchange(request, reply, result);
     bool ok = false;
-    if (adapter::CheckSromReply(result, received) == ReplyFault::kNone) {
-        // A reply that stops short of the structure parses to nothing.
-        const auto parsed =
-            SromInfo::Parse(bytes::Slice(received, adapter::kOffSromData, adapter::kSromInfoSize));
-        if (parsed && !parsed->ChecksumValid()) {
-            ServiceLog("SROM INFO Structure checksum error.\n");
-        } else if (parsed) {
+    if (adapter::CheckSromReply(result, received, adapter::kSromInfoSize) == ReplyFault::kNone) {
+        const auto parsed = SromInfo::Parse(received.subspan(adapter::kOffSromData));
+        if (parsed && parsed->ChecksumValid()) {
             info = *parsed;
             ok = true;
+        } else {
+            ServiceLog("SROM INFO Structure checksum error.\n");
         }
     }
     ServiceLog("--COvwAdapter::ReadSROMInfo(), result=%d.--\n", ok ? 1 : 0);
@@ -389,6 +387,11 @@ bool COvwFirmwareUpdater::UpdateFWOnlySteps() {
     info.SetActiveSlot(toSlot2 ? 2 : 1);
     return WriteSromInfoAt(info, adapter::kSromInfoAddress) &&
            WriteSromInfoAt(info, adapter::kSromInfoBackupAddress);
+}
+
+int CheckAdapterFirmware(link::COvwCommBase& link, std::string& firmwareVersionText) {
+    const platform::Registry registry = platform::Registry::Load();
+    return COvwFirmwareUpdater(link, registry).CheckFirmware(firmwareVersionText);
 }
 
 }  // namespace orv::firmware

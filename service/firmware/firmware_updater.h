@@ -144,4 +144,8 @@ private:
     const platform::Registry& registry_;
 };
 
+// The firmware check as StartDev calls it: loads the registry file now (so an
+// installation done while the service runs counts) and runs CheckFirmware.
+int CheckAdapterFirmware(link::COvwCommBase& link, std::string& firmwareVersionText);
+
 }  // namespace orv::firmware

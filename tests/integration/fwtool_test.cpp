@@ -43,15 +43,3 @@ TEST(FwTool, InstallWritesImagesAndRegistryValuesKeepingOthers) {
     EXPECT_NE(main.find(std::string("ORV-FW-VERSION=v 00.00.1400.0002\0", 33)), std::string::npos);
     EXPECT_NE(main.find(std::string("ORV-LAYOUT=3\0", 13)), std::string::npos);
 }
-
-TEST(FwTool, UsageAndBadArguments) {
-    ot::TempDir dir;
-    EXPECT_EQ(ot::Run({ORV_FWTOOL, "--help"}, {}).exitCode, 0);
-    EXPECT_EQ(ot::Run({ORV_FWTOOL, "make-images"}, {}).exitCode, 2);
-    EXPECT_EQ(ot::Run({ORV_FWTOOL, "make-images", dir.Path(), "--layout", "x"}, {}).exitCode, 2);
-    EXPECT_EQ(ot::Run({ORV_FWTOOL, "make-images", dir.Path(), "--colour", "red"}, {}).exitCode, 2);
-    EXPECT_FALSE(fs::exists(dir.Path() + "/USBDisplay.bin"));
-    // An image folder that cannot be made: a file stands in its way.
-    std::ofstream(dir.Path() + "/file") << "x";
-    EXPECT_EQ(ot::Run({ORV_FWTOOL, "make-images", dir.Path() + "/file/sub"}, {}).exitCode, 1);
-}
