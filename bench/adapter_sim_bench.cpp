@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "protocol/adapter/frame_packet.h"
 #include "protocol/adapter/packets.h"
 #include "sim/adapter/frame_decode.h"
 #include "sim/adapter/packet_check.h"
@@ -19,7 +20,7 @@ using namespace orv;
 std::vector<std::uint8_t> RawFramePacket() {
     const std::uint32_t w = 1280, h = 720, picture = adapter::kCodecHeaderSize + w * h * 4;
     std::vector<std::uint8_t> p(adapter::PacketLength(adapter::kHeaderSize + picture));
-    adapter::WriteFrameHeader(p, 0, (1u << 8) | 0x01, picture);
+    adapter::WriteFramePacketHeader(p, picture, 0, (1u << 8) | 0x01);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffHeight, h);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffWidth, w);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffPart1, w * h * 4);

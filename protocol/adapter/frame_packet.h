@@ -16,7 +16,10 @@
 // The data follows at byte 32: part 1, part 2, part 3 back to back; the picture
 // length is 32 + the three part lengths.
 //
-// Pure functions over caller buffers, through the bounds-checked helpers.
+// The offsets are in packet_header.h with every other layout; this header
+// adds the picture formats, the CodecHeader value and the frame packet
+// writer and reader. Pure functions over caller buffers, through the
+// bounds-checked helpers.
 #pragma once
 
 #include <array>
@@ -27,27 +30,6 @@
 #include "protocol/adapter/packet_header.h"
 
 namespace orv::adapter {
-
-// Frame packet fields.
-inline constexpr std::uint32_t kFrameControlWord = 0x20000004;
-inline constexpr std::uint32_t kControlWordScreenBit = 1u << 28;
-inline constexpr std::uint8_t kFrameDataType = 0;
-inline constexpr std::size_t kOffFrameMarker = 21;
-inline constexpr std::uint8_t kFrameMarker = 3;
-inline constexpr std::size_t kOffPictureLength = 26;
-inline constexpr std::size_t kOffFrameTag = 30;
-inline constexpr std::uint8_t kFrameTag = 0x11;
-static_assert(kOffFrameIndex + 4 == kOffPictureLength && kOffPictureLength + 4 == kOffFrameTag);
-static_assert(kOffFrameTag < kHeaderSize);
-
-// CodecHeader fields.
-inline constexpr std::size_t kOffCodecType = 0;
-inline constexpr std::size_t kOffCodecY = 4;
-inline constexpr std::size_t kOffCodecX = 8;
-inline constexpr std::size_t kOffCodecHeight = 12;
-inline constexpr std::size_t kOffCodecWidth = 16;
-inline constexpr std::size_t kOffCodecPart1 = 20;
-static_assert(kOffCodecPart1 + 3 * 4 == kCodecHeaderSize);
 
 // The picture formats, as written in the CodecHeader.
 enum CodecType : std::uint32_t {
@@ -84,12 +66,12 @@ struct CodecHeader {
 
 inline bool WriteCodecHeader(bytes::MutBytes out, const CodecHeader& h) {
     if (out.size() < kCodecHeaderSize) return false;
-    bytes::PutU32(out, kOffCodecType, h.codecType);
-    bytes::PutU32(out, kOffCodecY, h.y);
-    bytes::PutU32(out, kOffCodecX, h.x);
-    bytes::PutU32(out, kOffCodecHeight, h.height);
-    bytes::PutU32(out, kOffCodecWidth, h.width);
-    for (std::size_t i = 0; i < 3; ++i) bytes::PutU32(out, kOffCodecPart1 + 4 * i, h.parts[i]);
+    bytes::PutU32(out, kCodecOffType, h.codecType);
+    bytes::PutU32(out, kCodecOffY, h.y);
+    bytes::PutU32(out, kCodecOffX, h.x);
+    bytes::PutU32(out, kCodecOffHeight, h.height);
+    bytes::PutU32(out, kCodecOffWidth, h.width);
+    for (std::size_t i = 0; i < 3; ++i) bytes::PutU32(out, kCodecOffPart1 + 4 * i, h.parts[i]);
     return true;
 }
 
@@ -106,25 +88,25 @@ inline bool ReadCodecHeader(bytes::ConstBytes in, CodecHeader& h) {
 }
 
 // Writes bytes 0..47 of a frame packet whose picture of `pictureLength` bytes
-// is already at byte 48, and returns the packet length (the 512 rule applied;
-// the extra byte, when there is one, is set to 0). 0 when `packet` cannot hold
-// the header, the picture and the extra byte.
+// is already at byte 48: ControlWord 0x20000004 with bit 28 = the screen
+// index's lowest bit, type 0, byte 21 = 3, the frame index (0 outside the
+// frame path), the picture length, byte 30 = 17. Returns the packet length
+// (the 512 rule applied; the extra byte, when there is one, is set to 0), or
+// 0 when `packet` cannot hold the header, the picture and the extra byte.
 inline std::uint32_t WriteFramePacketHeader(bytes::MutBytes packet, std::uint32_t pictureLength,
-                                            unsigned screenIndex) {
+                                            unsigned screenIndex, std::uint32_t frameIndex = 0) {
     const std::uint32_t length = PacketLength(kHeaderSize + std::size_t{pictureLength});
     if (packet.size() < length) return 0;
     if (length > kHeaderSize + pictureLength) packet[length - 1] = 0;
-    const std::uint32_t controlWord =
-        kFrameControlWord | ((screenIndex & 1) != 0 ? kControlWordScreenBit : 0);
     bytes::ByteWriter w(packet);
     w.Bytes(bytes::AsBytes(kMagic));
     w.U32(length);
-    w.U32(controlWord);
-    w.U8(kFrameDataType);
-    w.U8(kFrameMarker);
-    w.U32(0);  // FrameIndex: stamped by the frame path
+    w.U32(WithScreenBit(kControlWordFrame, static_cast<int>(screenIndex)));
+    w.U8(type::kFrame);
+    w.U8(kFrameKindValue);
+    w.U32(frameIndex);
     w.U32(pictureLength);
-    w.U8(kFrameTag);
+    w.U8(kFrameMarkValue);
     w.Fill(kHeaderSize - w.Pos(), 0);
     return w.Ok() ? length : 0;
 }
@@ -133,7 +115,7 @@ inline std::uint32_t WriteFramePacketHeader(bytes::MutBytes packet, std::uint32_
 // An empty span when the packet is too short for its header or its picture.
 inline bytes::ConstBytes FramePicture(bytes::ConstBytes packet) {
     std::uint32_t pictureLength = 0;
-    if (!HasMagic(packet) || !bytes::GetU32(packet, kOffPictureLength, pictureLength)) return {};
+    if (!HasMagic(packet) || !bytes::GetU32(packet, kOffFramePictureLen, pictureLength)) return {};
     return bytes::Slice(packet, kHeaderSize, pictureLength);
 }
 

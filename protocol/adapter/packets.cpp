@@ -202,22 +202,6 @@ Packet BuildSromWrite(std::uint32_t address, ConstBytes data) {
     return p;
 }
 
-bool WriteFrameHeader(MutBytes packet, int screenIndex, std::uint32_t frameIndex,
-                      std::uint32_t pictureLength) {
-    if (packet.size() < kHeaderSize) return false;
-    std::fill(packet.begin(), packet.begin() + kHeaderSize, 0);
-    bytes::ByteWriter w(packet);
-    w.Bytes(bytes::AsBytes(kMagic));
-    w.U32(PacketLength(kHeaderSize + pictureLength));
-    w.U32(WithScreenBit(kControlWordFrame, screenIndex));
-    w.U8(type::kFrame);
-    w.U8(kFrameKindValue);
-    w.U32(frameIndex);
-    w.U32(pictureLength);
-    w.U8(kFrameMarkValue);
-    return w.Ok();
-}
-
 // ---------------------------------------------------------------- reply checks
 
 const char* ReplyFaultName(ReplyFault f) {

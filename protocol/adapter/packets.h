@@ -76,12 +76,6 @@ Packet BuildCapsQuery();
 Packet BuildSromRead(std::uint32_t address, std::uint32_t length, bool padded);
 // Write of `data` at `address`: 48 + data bytes, length rule applied.
 Packet BuildSromWrite(std::uint32_t address, bytes::ConstBytes data);
-// The 48-byte header of a frame packet: ControlWord 0x20000004 with the
-// screen bit, type 0, byte 21 = 3, frame index, picture length, byte 30 = 17.
-// `packet` must hold the header; the picture follows at 48.
-bool WriteFrameHeader(bytes::MutBytes packet, int screenIndex, std::uint32_t frameIndex,
-                      std::uint32_t pictureLength);
-
 // The OUT pipe a packet of this data type is written to.
 constexpr std::uint8_t OutPipeFor(std::uint8_t dataType) {
     return dataType == type::kOther53 || dataType == type::kOther57 || dataType == type::kOther58

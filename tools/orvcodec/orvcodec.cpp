@@ -262,8 +262,8 @@ int Decode(const Options& o, std::ostream& err) {
         err << "orvcodec: " << o.files[0] << ": not a picture of a usable size\n";
         return 1;
     }
-    bytes::PutU32(copy, adapter::kOffCodecX, 0);
-    bytes::PutU32(copy, adapter::kOffCodecY, 0);
+    bytes::PutU32(copy, adapter::kCodecOffX, 0);
+    bytes::PutU32(copy, adapter::kCodecOffY, 0);
     Image image;
     image.width = h.width;
     image.height = h.height;

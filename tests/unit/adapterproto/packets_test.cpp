@@ -1,5 +1,6 @@
 // Byte-exact checks of the adapter packet builders against layouts written out
 // by hand, and of the reply checks and notification parsing.
+#include "protocol/adapter/frame_packet.h"
 #include "protocol/adapter/packets.h"
 
 #include <gtest/gtest.h>
@@ -133,14 +134,14 @@ TEST(AdapterPackets, SerialRomRequestsFollowTheLengthRule) {
 }
 
 TEST(AdapterPackets, FrameHeaderAndPipeChoice) {
-    Bytes packet(48 + 464);
-    ASSERT_TRUE(WriteFrameHeader(packet, 1, (7u << 8) | 0x04, 464));
+    Bytes packet(48 + 464 + 1);
+    ASSERT_EQ(WriteFramePacketHeader(packet, 464, 1, (7u << 8) | 0x04), 513u);
     Bytes expected =
         Concat(Prefix(513), {4, 0, 0, 0x30, 0, 3, 0x04, 7, 0, 0, 0xD0, 0x01, 0, 0, 17});
     expected.resize(48);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), packet.begin()));
     Bytes tooSmall(47);
-    EXPECT_FALSE(WriteFrameHeader(tooSmall, 0, 1, 0));
+    EXPECT_EQ(WriteFramePacketHeader(tooSmall, 0, 0, 1), 0u);
 
     EXPECT_EQ(OutPipeFor(53), 0x01);
     EXPECT_EQ(OutPipeFor(57), 0x01);

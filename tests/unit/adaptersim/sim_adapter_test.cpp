@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "protocol/adapter/frame_packet.h"
 #include "protocol/adapter/srom_info.h"
 #include "sim/adapter/sim_log.h"
 #include "sim/adapter/simulator.h"
@@ -76,7 +77,7 @@ protected:
     static Packet RawFrame(int screen, std::uint32_t frameIndex, std::uint32_t w, std::uint32_t h) {
         const std::uint32_t picture = kCodecHeaderSize + w * h * 4;
         Packet p(PacketLength(kHeaderSize + picture), 0);
-        WriteFrameHeader(p, screen, frameIndex, picture);
+        WriteFramePacketHeader(p, picture, static_cast<unsigned>(screen), frameIndex);
         bytes::PutU32(p, kHeaderSize + kCodecOffHeight, h);
         bytes::PutU32(p, kHeaderSize + kCodecOffWidth, w);
         bytes::PutU32(p, kHeaderSize + kCodecOffPart1, w * h * 4);

@@ -106,7 +106,7 @@ TEST(Codec, PacketOfWholeUsbPacketsGetsOneMoreByte) {
     EXPECT_EQ(packet[512], 0);
     std::uint32_t controlWord = 0;
     bytes::GetU32(packet, adapter::kOffControlWord, controlWord);
-    EXPECT_EQ(controlWord, adapter::kFrameControlWord);
+    EXPECT_EQ(controlWord, adapter::kControlWordFrame);
     EXPECT_EQ(adapter::WriteFramePacketHeader(packet, 465, 0), 513u);
     // Too small for header, picture and the extra byte: refused.
     EXPECT_EQ(adapter::WriteFramePacketHeader(bytes::MutBytes(packet).first(512), 464, 0), 0u);
@@ -174,7 +174,7 @@ TEST(Codec, UnknownCodesAndEmptyPicturesGiveNothing) {
     // A frame packet of an unknown code carries an empty picture.
     EXPECT_EQ(enc.EncodeFramePacket(Describe(px, 4, 4, 225), 0, out), 48u);
     std::uint32_t pictureLength = 1;
-    bytes::GetU32(out, adapter::kOffPictureLength, pictureLength);
+    bytes::GetU32(out, adapter::kOffFramePictureLen, pictureLength);
     EXPECT_EQ(pictureLength, 0u);
     // Pixels that do not cover the rows are refused, not read past.
     auto d = Describe(px, 4, 4);

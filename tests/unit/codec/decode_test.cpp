@@ -202,9 +202,9 @@ TEST(Decode, PictureMustLieInsideTheFramebuffer) {
     EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 36}), DecodeStatus::kOutside);
     EXPECT_EQ(decode::DecodePicture(picture, {bytes::MutBytes(fb).first(399), 10, 10, 40}),
               DecodeStatus::kOutside);
-    bytes::PutU32(picture, adapter::kOffCodecX, 1);
+    bytes::PutU32(picture, adapter::kCodecOffX, 1);
     EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 40}), DecodeStatus::kOutside);
-    bytes::PutU32(picture, adapter::kOffCodecX, 0xFFFFFFFF);
+    bytes::PutU32(picture, adapter::kCodecOffX, 0xFFFFFFFF);
     EXPECT_EQ(decode::DecodePicture(picture, {fb, 10, 10, 40}), DecodeStatus::kOutside);
 }
 
@@ -217,14 +217,14 @@ TEST(Decode, HeaderProblemsAreReported) {
               DecodeStatus::kTruncated);
     EXPECT_EQ(decode::DecodePicture(bytes::ConstBytes(picture).first(picture.size() - 1), f),
               DecodeStatus::kTruncated);
-    bytes::PutU32(picture, adapter::kOffCodecPart1 + 4, 0xFFFFFFFF);
+    bytes::PutU32(picture, adapter::kCodecOffPart1 + 4, 0xFFFFFFFF);
     EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kTruncated);
-    bytes::PutU32(picture, adapter::kOffCodecPart1 + 4, 0);
-    bytes::PutU32(picture, adapter::kOffCodecType, 3);
+    bytes::PutU32(picture, adapter::kCodecOffPart1 + 4, 0);
+    bytes::PutU32(picture, adapter::kCodecOffType, 3);
     EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kUnsupported);
     // A 16-bit raw picture cannot be shown.
-    bytes::PutU32(picture, adapter::kOffCodecType, 0);
-    bytes::PutU32(picture, adapter::kOffCodecPart1, 200);
+    bytes::PutU32(picture, adapter::kCodecOffType, 0);
+    bytes::PutU32(picture, adapter::kCodecOffPart1, 200);
     EXPECT_EQ(decode::DecodePicture(picture, f), DecodeStatus::kUnsupported);
 }
 
@@ -267,7 +267,7 @@ TEST(Decode, DamagedPicturesAreRefusedSafely) {
                 picture.erase(
                     picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k] - cut),
                     picture.begin() + static_cast<std::ptrdiff_t>(offset + h.parts[k]));
-                bytes::PutU32(picture, adapter::kOffCodecPart1 + 4 * k, h.parts[k] - cut);
+                bytes::PutU32(picture, adapter::kCodecOffPart1 + 4 * k, h.parts[k] - cut);
                 const DecodeStatus s = check(picture);
                 // Lossless formats cannot lose bytes unnoticed, except padding.
                 if (type == adapter::kCodecRaw || type == adapter::kCodecPredictive) {
