@@ -129,17 +129,7 @@ bool FakeUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t 
     if (!Enter("ReadPipe " + Hex(pipeId), State::kReady, Op::kReadPipe, pipeId) ||
         !settings_.CheckPipe(pipeId))
         return false;
-    if (!IsInPipe(pipeId)) {
-        SetLastError(platform::kErrorInvalidParameter);
-        return false;
-    }
-    const ErrorCode err = in_.Pop(pipeId, buffer, bufferLength, transferred,
-                                  ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
-    if (err != platform::kErrorSuccess) {
-        SetLastError(err);
-        return false;
-    }
-    return true;
+    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength, transferred);
 }
 
 bool FakeUsb::WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,

@@ -1,5 +1,7 @@
 #include "platform/usb/in_pipes.h"
 
+#include "platform/usb/usb_interface.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -73,6 +75,23 @@ void InPipes::Close(platform::ErrorCode code) {
         if (closed_ == 0) closed_ = code;
     }
     changed_.notify_all();
+}
+
+bool ReadQueuedTransfer(InPipes& in, const SettingTable& settings, std::chrono::microseconds unit,
+                        std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
+                        std::uint32_t& transferred) {
+    transferred = 0;
+    if (!IsInPipe(pipeId) || (buffer == nullptr && bufferLength > 0)) {
+        SetLastError(platform::kErrorInvalidParameter);
+        return false;
+    }
+    const platform::ErrorCode err = in.Pop(pipeId, buffer, bufferLength, transferred,
+                                           ScaledTimeout(settings.TimeoutMs(pipeId), unit));
+    if (err != platform::kErrorSuccess) {
+        SetLastError(err);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace orv::usb

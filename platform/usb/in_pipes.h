@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/usb/setting_table.h"
 
 namespace orv::usb {
 
@@ -69,5 +70,13 @@ private:
     std::array<Queue, 16> queues_;    // guarded by mutex_
     platform::ErrorCode closed_ = 0;  // guarded by mutex_
 };
+
+// A backend's ReadPipe once the pipe passed its setting checks: refuses an
+// OUT pipe or a missing buffer (87), then takes the oldest transfer within
+// the pipe's time-out in units of `unit`. Failures set the thread's last
+// error.
+bool ReadQueuedTransfer(InPipes& in, const SettingTable& settings, std::chrono::microseconds unit,
+                        std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
+                        std::uint32_t& transferred);
 
 }  // namespace orv::usb

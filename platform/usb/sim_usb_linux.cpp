@@ -127,17 +127,7 @@ bool SimUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t b
                       std::uint32_t& transferred) {
     transferred = 0;
     if (!Usable() || !settings_.CheckPipe(pipeId)) return false;
-    if (!IsInPipe(pipeId) || (buffer == nullptr && bufferLength > 0)) {
-        SetLastError(kErrorInvalidParameter);
-        return false;
-    }
-    const ErrorCode err = in_.Pop(pipeId, buffer, bufferLength, transferred,
-                                  ScaledTimeout(settings_.TimeoutMs(pipeId), timeoutUnit_));
-    if (err != platform::kErrorSuccess) {
-        SetLastError(err);
-        return false;
-    }
-    return true;
+    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength, transferred);
 }
 
 bool SimUsb::WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,
