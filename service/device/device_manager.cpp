@@ -52,8 +52,9 @@ void COvwDeviceManager::Start() {
     ServiceLog("++COvwDeviceManager::Start()++\n");
     power_.Acquire();
     // The wall object comes up first: adapters register their monitors
-    // with it. Its driver channel and control-channel server are started by
-    // the wall half of the service, which this program does not have yet.
+    // with it. Its driver channel and control-channel server, and the
+    // restore of the saved wall two seconds after start, belong to the wall
+    // half of the service, which this program does not have yet.
     wall::COvwUI::Get();
     PlugInVirtualController();
     EnumeratePresentAdapters();
