@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::uint32_t kCompressionYuv = 228;
 constexpr std::array<int, 3> kPoweredOutputs = {0x01, 0x02, 0x04};
-constexpr std::array<int, 5> kAllPorts = {0x01, 0x02, 0x04, 0x08, 0x10};
 
 int BitCount(std::uint8_t v) {
     int n = 0;
