@@ -183,26 +183,43 @@ void FrameThroughput(Bench& bench) {
     };
     // Both pictures fit the 1280 x 720 identification mode; the 3 MiB one
     // fills a packet buffer almost exactly.
-    for (const Size& size : {Size{"1 MiB", 512, 512, 120}, Size{"3 MiB", 1280, 613, 50}}) {
-        std::vector<std::vector<std::uint8_t>> packets;
-        static std::uint32_t frame = 1;
-        for (int i = 0; i < size.count; ++i) packets.push_back(FramePacket(size.w, size.h, frame++));
-        const std::uint32_t last = ((frame - 1) << 8) | 0x01;
-        const auto t0 = Clock::now();
-        for (int i = 0; i < size.count; ++i) {
-            // At most eight frames in flight, as a paced frame pipeline keeps.
-            const std::uint32_t mine = (orv::bytes::LoadLE<std::uint32_t>(packets[i].data() + 22) >> 8);
-            Until([&] { return (mine - (adapter->LastAckFrameIndex() >> 8)) <= 8 || adapter->LastAckFrameIndex() == 0; });
-            while (!adapter->Enqueue(packets[i].data(), static_cast<std::uint32_t>(packets[i].size())))
-                std::this_thread::yield();
+    for (const Size& size : {Size{"1 MiB", 512, 512, 600}, Size{"3 MiB", 1280, 613, 200}}) {
+        // Three rounds of each, interleaved with the raw bus, so a load
+        // change on the machine hits both; the medians are compared.
+        std::vector<double> pipeline, raw;
+        std::size_t packetSize = 0;
+        bool allAcked = true;
+        for (int round = 0; round < 3; ++round) {
+            // One packet, stamped with each frame's index before it is
+            // queued (Enqueue copies it).
+            static std::uint32_t frame = 1;
+            std::vector<std::uint8_t> packet = FramePacket(size.w, size.h, frame);
+            packetSize = packet.size();
+            const auto t0 = Clock::now();
+            for (int i = 0; i < size.count; ++i, ++frame) {
+                orv::bytes::PutU32(packet, orv::adapter::kOffFrameIndex, (frame << 8) | 0x01);
+                // At most eight frames in flight, as a paced frame pipeline keeps.
+                Until([&] {
+                    return (frame - (adapter->LastAckFrameIndex() >> 8)) <= 8 ||
+                           adapter->LastAckFrameIndex() == 0;
+                });
+                while (!adapter->Enqueue(packet.data(), static_cast<std::uint32_t>(packet.size())))
+                    std::this_thread::yield();
+            }
+            const std::uint32_t last = ((frame - 1) << 8) | 0x01;
+            allAcked = Until([&] { return adapter->LastAckFrameIndex() == last; }) && allAcked;
+            const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+            pipeline.push_back(double(packetSize) * size.count / seconds);
+            raw.push_back(RawBus(packetSize, size.count));
         }
-        const bool done = Until([&] { return adapter->LastAckFrameIndex() == last; });
-        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double bytes = double(packets[0].size()) * size.count;
-        const double raw = RawBus(packets[0].size(), size.count);
-        std::printf("Frame packets of %s (%zu bytes)%s: %.1f packets/s, %.0f MB/s; raw bus %.0f MB/s; ratio %.2f (target >= 0.80)\n",
-                    size.name, packets[0].size(), done ? "" : " [not all acknowledged]",
-                    size.count / seconds, bytes / seconds / 1e6, raw / 1e6, bytes / seconds / raw);
+        std::sort(pipeline.begin(), pipeline.end());
+        std::sort(raw.begin(), raw.end());
+        const double bytesPerSecond = pipeline[1], rawPerSecond = raw[1];
+        std::printf("Frame packets of %s (%zu bytes)%s: %.1f packets/s, %.0f MB/s; raw bus %.0f MB/s; "
+                    "ratio %.2f (medians of 3; target >= 0.80)\n",
+                    size.name, packetSize, allAcked ? "" : " [not all acknowledged]",
+                    bytesPerSecond / double(packetSize), bytesPerSecond / 1e6, rawPerSecond / 1e6,
+                    bytesPerSecond / rawPerSecond);
     }
     std::printf("Simulator violations: %llu\n", static_cast<unsigned long long>(sim.Stats().violations));
     manager.Stop();
