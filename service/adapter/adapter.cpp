@@ -374,10 +374,11 @@ void COvwAdapter::SendThread() {
         if (!item) continue;  // drained by a mode set meanwhile
         std::uint8_t* packet = (*item)->packet;
         const std::uint32_t length = (*item)->length;
-        const std::uint8_t dataType = packet[kOffDataType < length ? kOffDataType : 0];
+        const bytes::ConstBytes view(packet, length);
+        std::uint8_t dataType = 0xFF;
         std::uint32_t frameIndex = 0;
-        const bool frame = length >= kHeaderSize && IsFramePacketType(dataType) &&
-                           bytes::GetU32(bytes::ConstBytes(packet, length), kOffFrameIndex, frameIndex);
+        const bool frame = bytes::GetU8(view, kOffDataType, dataType) && IsFramePacketType(dataType) &&
+                           bytes::GetU32(view, kOffFrameIndex, frameIndex);
         COvwMonitor* monitor = frame ? MonitorOnPort(static_cast<int>(frameIndex & 0xFF)) : nullptr;
         if (monitor != nullptr) {
             if (monitor->SendPacket(packet, length)) lastSentFrameIndex_ = frameIndex;
