@@ -196,3 +196,34 @@ TEST_F(AdapterSimTest, PacketsForAbsentMonitorsAreDroppedAndTheirBuffersReturned
     EXPECT_FALSE(adapter.Enqueue(packet.data(), COvwAdapter::kPacketBufferSize + 1));
     EXPECT_EQ(sim.Stats().violations, 0u);
 }
+
+TEST_F(AdapterSimTest, FramesKeepFlowingWhileAnotherMonitorComesAndGoes) {
+    COvwAdapter& adapter = Start("e", {0x01, 0x04});
+    auto& sim = *adapters_[0];
+    ASSERT_TRUE(Eventually([&] { return ui_->MonitorById(2) != nullptr; }));
+    const int idOn4 = adapter.MonitorOnPort(0x04)->MonitorId();
+    std::atomic<bool> done{false};
+    std::atomic<std::uint32_t> queued{0};
+    // Frames for the monitor on port 1 all along, as a frame pipeline would
+    // send them; a refused frame (mode set or plug-out under way) is retried.
+    std::thread frames([&] {
+        for (std::uint32_t n = 1; !done; ++n) {
+            auto packet = FramePacket(0x01, n);
+            if (adapter.Enqueue(packet.data(), static_cast<std::uint32_t>(packet.size()))) ++queued;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_EQ(sim.Unplug(0x04), true);
+        ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) == nullptr; }));
+        ASSERT_TRUE(sim.Plug(0x04, std::nullopt));
+        ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) && ui_->MonitorById(idOn4); }));
+    }
+    done = true;
+    frames.join();
+    EXPECT_GT(queued.load(), 0u);
+    // Everything queued was sent or drained: no buffer is left behind.
+    ASSERT_TRUE(Eventually([&] { return adapter.QueuedPackets() == 0 && adapter.BuffersInUse() == 0; }));
+    EXPECT_EQ(adapter.MonitorOnPort(0x04)->MonitorId(), idOn4);
+    EXPECT_EQ(sim.Stats().violations, 0u) << (sim.RecentViolations().empty() ? "" : sim.RecentViolations()[0]);
+}
