@@ -74,7 +74,7 @@ COvwAdapter::~COvwAdapter() {
 
     DestroyMonitors();
     {
-        std::lock_guard lock(modeSetLock_);
+        MutexLock lock(modeSetLock_);
         Drain(false);
     }
     link_.reset();
@@ -90,7 +90,7 @@ void COvwAdapter::DestroyMonitors() {
         if (services_.wall) services_.wall->MonitorLeaves(*monitor);
         std::unique_ptr<COvwMonitor> owned;
         {
-            std::lock_guard lock(monitorMutex_);
+            MutexLock lock(monitorMutex_);
             monitorMap_.erase(monitor->PortBit());
             for (auto it = monitors_.begin(); it != monitors_.end(); ++it)
                 if (it->get() == monitor) {
@@ -117,7 +117,7 @@ int COvwAdapter::StartDev() {
     if (!link_) return -1;
     SendControl(type::kPowerOn, PowerOnBody());
     {
-        std::lock_guard lock(powerMutex_);
+        MutexLock lock(powerMutex_);
         powered_ = 1;
     }
     ServiceLog("- Send POWER: Success %d -\n", 1);
@@ -170,7 +170,7 @@ void COvwAdapter::PowerOffOutputs() {
 }
 
 void COvwAdapter::Commit() {
-    std::lock_guard lock(commitMutex_);
+    MutexLock lock(commitMutex_);
     if (!link_) return;
     Packet commit = BuildControlCommand(CommitBody());
     std::uint32_t length = static_cast<std::uint32_t>(commit.size());
@@ -208,7 +208,7 @@ void COvwAdapter::Drain(bool acknowledge) {
         std::uint32_t frameIndex = 0;
         if (acknowledge && bytes::GetU8(packet, kOffDataType, dataType) && IsFramePacketType(dataType) &&
             bytes::GetU32(packet, kOffFrameIndex, frameIndex)) {
-            std::lock_guard lock(monitorMutex_);
+            MutexLock lock(monitorMutex_);
             auto it = monitorMap_.find(frameIndex & 0xFF);
             if (it != monitorMap_.end()) it->second->Acknowledge(frameIndex);
         }
@@ -229,13 +229,13 @@ void COvwAdapter::WaitFrameIndex(const char* timeoutText) {
 }
 
 ScreenEntry COvwAdapter::Screen(int slot) const {
-    std::lock_guard lock(modeSetLock_);
+    MutexLock lock(modeSetLock_);
     return screens_.at(static_cast<std::size_t>(slot));
 }
 
 int COvwAdapter::monitorcallSetMode(int portBit, int& screenIndex, const DisplayMode& mode,
                                     int wallFlag, int showIdentification) {
-    std::lock_guard lock(modeSetLock_);
+    MutexLock lock(modeSetLock_);
     framesBlocked_ = 1;
     Drain(true);
     WaitFrameIndex("COvwAdapter::monitorcallSetMode()-Wait frame index timeout.\n");
@@ -295,13 +295,13 @@ void COvwAdapter::SendOutputPower() {
 }
 
 COvwMonitor* COvwAdapter::MonitorOnPort(int portBit) const {
-    std::lock_guard lock(monitorMutex_);
+    MutexLock lock(monitorMutex_);
     auto it = monitorMap_.find(portBit);
     return it == monitorMap_.end() ? nullptr : it->second;
 }
 
 std::vector<COvwMonitor*> COvwAdapter::Monitors() const {
-    std::lock_guard lock(monitorMutex_);
+    MutexLock lock(monitorMutex_);
     std::vector<COvwMonitor*> out;
     for (const auto& m : monitors_) out.push_back(m.get());
     return out;
@@ -369,7 +369,7 @@ void COvwAdapter::SendThread() {
     pthread_setname_np(pthread_self(), "orv-ad-send");
     while (!stop_) {
         if (!sendQueue_.Wait()) break;  // stopped
-        std::lock_guard lock(modeSetLock_);
+        MutexLock lock(modeSetLock_);
         std::optional<QueueItem*> item = sendQueue_.TryPop();
         if (!item) continue;  // drained by a mode set meanwhile
         std::uint8_t* packet = (*item)->packet;
@@ -408,7 +408,7 @@ void COvwAdapter::NotificationReader() {
             HandleMonitorPnp(n->status);
         } else if (n->IsFrameAck()) {
             lastAckFrameIndex_ = n->frameIndex;
-            std::lock_guard lock(monitorMutex_);
+            MutexLock lock(monitorMutex_);
             auto it = monitorMap_.find(static_cast<int>(n->frameIndex & 0xFF));
             if (it != monitorMap_.end()) it->second->Acknowledge(n->frameIndex);
         }
@@ -420,7 +420,7 @@ void COvwAdapter::HandleMonitorPnp(std::uint8_t reported) {
     ServiceLog("- NOTIFICATION_MONITOR_PNP: Monitor status=%d -\n", reported);
     std::size_t known;
     {
-        std::lock_guard lock(monitorMutex_);
+        MutexLock lock(monitorMutex_);
         known = monitorMap_.size();
     }
     const std::uint8_t s = previousMask_;
@@ -453,13 +453,13 @@ void COvwAdapter::HandleMonitorPnp(std::uint8_t reported) {
 
 bool COvwAdapter::EdidChanged(int portBit) {
     {
-        std::lock_guard lock(powerMutex_);
+        MutexLock lock(powerMutex_);
         if (powered_ == 0) return false;
     }
     std::array<std::uint8_t, 256> fresh{};
     std::uint32_t freshLength = 0;
     if (!GetEdid(portBit, fresh, freshLength)) freshLength = 256;  // unreadable: zeros
-    std::lock_guard lock(monitorMutex_);
+    MutexLock lock(monitorMutex_);
     auto it = monitorMap_.find(portBit);
     if (it == monitorMap_.end()) return false;
     const bytes::ConstBytes stored = it->second->Edid();
@@ -473,7 +473,7 @@ bool COvwAdapter::EdidChanged(int portBit) {
 
 void COvwAdapter::QueuePlug(bool plugIn, int portBit) {
     {
-        std::lock_guard lock(plugQueueMutex_);
+        MutexLock lock(plugQueueMutex_);
         plugQueue_.emplace_back(plugIn, portBit);
     }
     plugEvent_.Set();
@@ -486,7 +486,7 @@ void COvwAdapter::PlugWorker() {
         while (!plugWorkerStop_) {
             std::pair<bool, int> request;
             {
-                std::lock_guard lock(plugQueueMutex_);
+                MutexLock lock(plugQueueMutex_);
                 if (plugQueue_.empty()) break;
                 request = plugQueue_.front();
                 plugQueue_.erase(plugQueue_.begin());
@@ -505,7 +505,7 @@ int COvwAdapter::ORVPlugInMonitor(int portBit) {
     if (GetEdid(portBit, edid, length)) monitor->SetEdid(bytes::ConstBytes(edid).first(length));
     COvwMonitor* raw = monitor.get();
     {
-        std::lock_guard lock(monitorMutex_);
+        MutexLock lock(monitorMutex_);
         monitors_.push_back(std::move(monitor));
         monitorMap_[portBit] = raw;
     }
@@ -519,7 +519,7 @@ void COvwAdapter::ORVPlugOutMonitor(int portBit) {
     COvwMonitor* monitor = MonitorOnPort(portBit);
     if (monitor == nullptr) return;
 
-    std::lock_guard lock(modeSetLock_);
+    MutexLock lock(modeSetLock_);
     const int slot = monitor->ScreenIndex();
     if (slot == 0 || slot == 1) screens_[static_cast<std::size_t>(slot)] = ScreenEntry{};
     framesBlocked_ = 1;
@@ -537,7 +537,7 @@ void COvwAdapter::ORVPlugOutMonitor(int portBit) {
     if (services_.wall) services_.wall->MonitorLeaves(*monitor);
     std::unique_ptr<COvwMonitor> owned;
     {
-        std::lock_guard mapLock(monitorMutex_);
+        MutexLock mapLock(monitorMutex_);
         monitorMap_.erase(portBit);
         for (auto it = monitors_.begin(); it != monitors_.end(); ++it)
             if (it->get() == monitor) {

@@ -32,11 +32,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "common/blocking_fifo.h"
 #include "common/mem_pool.h"
 #include "platform/event.h"
@@ -157,15 +157,15 @@ private:
     bool EdidChanged(int portBit);
     void QueuePlug(bool plugIn, int portBit);
     // Pops every queued packet; with `acknowledge` each frame packet's index
-    // is recorded as acknowledged by its monitor. Requires modeSetLock_.
-    void Drain(bool acknowledge);
+    // is recorded as acknowledged by its monitor.
+    void Drain(bool acknowledge) REQUIRES(modeSetLock_);
     void ReleaseItem(QueueItem* item);
     // Waits (1 ms polls, 500 ms at most) for the last frame sent to be
     // acknowledged; logs `timeoutText` when it is not.
     void WaitFrameIndex(const char* timeoutText);
     void PowerOffOutputs();
-    void SendTopo(int showIdentification);
-    void SendOutputPower();
+    void SendTopo(int showIdentification) REQUIRES(modeSetLock_);
+    void SendOutputPower() REQUIRES(modeSetLock_);
     void SendControl(std::uint8_t dataType, const ControlBody& body);
     void DestroyMonitors();
 
@@ -181,28 +181,28 @@ private:
     AdapterInfo info_;
     std::array<std::uint8_t, kCapsBlockSize> caps_{};
 
-    mutable std::mutex monitorMutex_;
-    std::vector<std::unique_ptr<COvwMonitor>> monitors_;  // plug order; guarded by monitorMutex_
-    std::map<int, COvwMonitor*> monitorMap_;              // guarded by monitorMutex_
+    mutable Mutex monitorMutex_ ACQUIRED_AFTER(modeSetLock_);
+    std::vector<std::unique_ptr<COvwMonitor>> monitors_ GUARDED_BY(monitorMutex_);  // plug order
+    std::map<int, COvwMonitor*> monitorMap_ GUARDED_BY(monitorMutex_);
 
     MemPool::CMemoryPool itemPool_;
     MemPool::CMemoryPool bufferPool_;
     BlockingFifo<QueueItem*> sendQueue_;
 
     platform::Event plugEvent_{platform::Event::ResetMode::kAuto};
-    std::mutex plugQueueMutex_;
-    std::vector<std::pair<bool, int>> plugQueue_;  // {plug in, port}; guarded by plugQueueMutex_
+    Mutex plugQueueMutex_;
+    std::vector<std::pair<bool, int>> plugQueue_ GUARDED_BY(plugQueueMutex_);  // {plug in, port}
 
-    std::mutex commitMutex_;
-    mutable std::mutex modeSetLock_;
-    std::mutex powerMutex_;
-    int powered_ = 0;  // guarded by powerMutex_
+    Mutex commitMutex_;
+    mutable Mutex modeSetLock_;
+    Mutex powerMutex_;
+    int powered_ GUARDED_BY(powerMutex_) = 0;
 
     ShowFrameFilter showFrame_;
     std::atomic<std::uint32_t> lastSentFrameIndex_{0};
     std::atomic<std::uint32_t> lastAckFrameIndex_{0};
-    // The two screen slots of the topology command; guarded by modeSetLock_.
-    std::array<ScreenEntry, 2> screens_{};
+    // The two screen slots of the topology command.
+    std::array<ScreenEntry, 2> screens_ GUARDED_BY(modeSetLock_){};
     std::uint8_t previousMask_ = 0;  // notification reader only
 
     std::thread notificationThread_;

@@ -126,7 +126,7 @@ bool COvwMonitor::SendPacket(std::uint8_t* packet, std::uint32_t length) {
 }
 
 int COvwMonitor::Acknowledge(std::uint32_t frameIndex) {
-    std::lock_guard lock(ackMutex_);
+    MutexLock lock(ackMutex_);
     acknowledged_.push_back(frameIndex);
     return 1;
 }
@@ -134,7 +134,7 @@ int COvwMonitor::Acknowledge(std::uint32_t frameIndex) {
 std::vector<std::uint32_t> COvwMonitor::TakeAcknowledged() {
     std::vector<std::uint32_t> out;
     out.reserve(kReservedAcks);
-    std::lock_guard lock(ackMutex_);
+    MutexLock lock(ackMutex_);
     out.swap(acknowledged_);
     return out;
 }

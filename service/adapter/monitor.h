@@ -18,10 +18,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "common/bytes.h"
 
 namespace orv::adapter {
@@ -125,8 +125,8 @@ private:
     int screenIndex_ = -1;
     DisplayMode currentMode_{};
 
-    std::mutex ackMutex_;
-    std::vector<std::uint32_t> acknowledged_;  // guarded by ackMutex_
+    Mutex ackMutex_;
+    std::vector<std::uint32_t> acknowledged_ GUARDED_BY(ackMutex_);
 };
 
 }  // namespace orv::adapter

@@ -32,7 +32,7 @@ COvwDeviceManager::~COvwDeviceManager() {
     // Adapters still here (no Stop ran) are destroyed before the manager.
     std::map<std::string, std::unique_ptr<COvwAdapter>> left;
     {
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         left.swap(adapters_);
     }
     for (auto& [path, adapter] : left) DestroyAdapter(std::move(adapter));
@@ -74,13 +74,13 @@ std::optional<COvwDeviceManager::Found> COvwDeviceManager::FindNextAdapter() {
             if (index >= present.size()) return std::nullopt;
             const std::string& path = present[index];
             {
-                std::lock_guard lock(mapMutex_);
+                MutexLock lock(mapMutex_);
                 if (std::find(knownDevices_.begin(), knownDevices_.end(), path) != knownDevices_.end())
                     continue;
             }
             std::unique_ptr<usb::Interface> usb = usb::CreateInterfaceFor(path);
             if (!usb || !usb->Open(path) || !usb->Initialize()) continue;
-            std::lock_guard lock(mapMutex_);
+            MutexLock lock(mapMutex_);
             knownDevices_.push_back(path);
             return Found{path, std::move(usb)};
         }
@@ -100,7 +100,7 @@ void COvwDeviceManager::EnumeratePresentAdapters() {
             DestroyAdapter(std::move(adapter));
             return;
         }
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         adapters_[found->path] = std::move(adapter);
     }
 }
@@ -127,7 +127,7 @@ int COvwDeviceManager::USBAdapterPlugIn(const std::string& devicePath) {
         return 0;
     }
     {
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         adapters_[devicePath] = std::move(adapter);
     }
     ServiceLog("--COvwDeviceManager::USBAdapterPlugIn()--\n");
@@ -139,7 +139,7 @@ int COvwDeviceManager::USBAdapterPlugOut(const std::string& devicePath) {
     std::unique_ptr<COvwAdapter> adapter;
     std::string found = devicePath;
     {
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         auto it = adapters_.find(found);
         if (it == adapters_.end()) {
             std::transform(found.begin(), found.end(), found.begin(),
@@ -165,7 +165,7 @@ void COvwDeviceManager::Stop() {
     for (;;) {
         std::unique_ptr<COvwAdapter> adapter;
         {
-            std::lock_guard lock(mapMutex_);
+            MutexLock lock(mapMutex_);
             if (adapters_.empty()) break;
             adapter = std::move(adapters_.begin()->second);
             adapters_.erase(adapters_.begin());
@@ -180,13 +180,13 @@ void COvwDeviceManager::Stop() {
 }
 
 adapter::COvwAdapter* COvwDeviceManager::AdapterByPath(const std::string& devicePath) const {
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     auto it = adapters_.find(devicePath);
     return it == adapters_.end() ? nullptr : it->second.get();
 }
 
 std::size_t COvwDeviceManager::AdapterCount() const {
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     return adapters_.size();
 }
 

@@ -18,11 +18,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "platform/device_watcher.h"
 #include "platform/power_request.h"
 #include "platform/usb/usb_interface.h"
@@ -73,9 +73,9 @@ private:
     platform::PowerRequest power_;
     std::atomic<int> starting_{1};
 
-    mutable std::mutex mapMutex_;
-    std::map<std::string, std::unique_ptr<adapter::COvwAdapter>> adapters_;  // guarded
-    std::vector<std::string> knownDevices_;                                  // guarded
+    mutable Mutex mapMutex_;
+    std::map<std::string, std::unique_ptr<adapter::COvwAdapter>> adapters_ GUARDED_BY(mapMutex_);
+    std::vector<std::string> knownDevices_ GUARDED_BY(mapMutex_);
 };
 
 // The service's compression code from the "CALG" registry value: 228 when

@@ -162,7 +162,7 @@ void CServiceBase::OnContinue() {}
 void CServiceBase::OnShutdown() {}
 
 platform::ServiceStatus CServiceBase::Status() const {
-    std::lock_guard lock(statusMutex_);
+    MutexLock lock(statusMutex_);
     return status_;
 }
 
@@ -170,7 +170,7 @@ void CServiceBase::SetServiceStatus(std::uint32_t state, std::uint32_t win32Exit
                                     std::uint32_t waitHint) {
     ServiceStatus report;
     {
-        std::lock_guard lock(statusMutex_);
+        MutexLock lock(statusMutex_);
         status_.currentState = state;
         status_.win32ExitCode = win32ExitCode;
         const bool settled = state == kServiceRunning || state == kServiceStopped;

@@ -12,9 +12,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "platform/device_watcher.h"
 #include "platform/service_host.h"
 #include "service/host/device_manager_host.h"
@@ -73,8 +73,8 @@ private:
     IDeviceManagerHost* const deviceManager_;
     IDeviceNotificationSource* const deviceNotifications_;
 
-    mutable std::mutex statusMutex_;
-    platform::ServiceStatus status_;  // guarded by statusMutex_
+    mutable Mutex statusMutex_;
+    platform::ServiceStatus status_ GUARDED_BY(statusMutex_);
 };
 
 }  // namespace orv::host

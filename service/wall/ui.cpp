@@ -76,7 +76,7 @@ int COvwUI::AllocateMonitorId(COvwMonitor& monitor) {
 int COvwUI::AssignMonitorId(COvwMonitor& monitor) {
     int id = -1;
     {
-        std::lock_guard lock(idMutex_);
+        MutexLock lock(idMutex_);
         const std::string saved = config_.GetString(monitor.Name(), kMonitorIdKey);
         int savedId = 0;
         std::from_chars(saved.data(), saved.data() + saved.size(), savedId);
@@ -100,7 +100,7 @@ int COvwUI::AssignMonitorId(COvwMonitor& monitor) {
     monitor.SetMonitorId(id);
     monitor.IdentificationMode();
     {
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         monitors_[id] = &monitor;
     }
     NotifyMonitorChange(true, id);
@@ -110,7 +110,7 @@ int COvwUI::AssignMonitorId(COvwMonitor& monitor) {
 void COvwUI::MonitorLeaves(COvwMonitor& monitor) {
     const int id = monitor.MonitorId();
     {
-        std::lock_guard lock(mapMutex_);
+        MutexLock lock(mapMutex_);
         auto it = monitors_.find(id);
         if (it == monitors_.end() || it->second != &monitor) return;
         monitors_.erase(it);
@@ -131,13 +131,13 @@ void COvwUI::BeginAdapterTeardown(const std::vector<COvwMonitor*>& monitors) {
 void COvwUI::EndAdapterTeardown() { notifyIndividually_ = 1; }
 
 void COvwUI::NotifyMonitorChange(bool arrived, int monitorId) {
-    std::lock_guard lock(noticeMutex_);
+    MutexLock lock(noticeMutex_);
     if (notices_ != nullptr && (arrived || notifyIndividually_))
         notices_->MonitorChanged(arrived, monitorId);
 }
 
 void COvwUI::NotifyMonitorsRemoved(const std::vector<int>& monitorIds) {
-    std::lock_guard lock(noticeMutex_);
+    MutexLock lock(noticeMutex_);
     if (notices_ != nullptr) notices_->MonitorsRemoved(monitorIds);
 }
 
@@ -151,18 +151,18 @@ int COvwUI::ReleaseMonitor(int monitorId) {
 }
 
 COvwMonitor* COvwUI::MonitorById(int monitorId) const {
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     auto it = monitors_.find(monitorId);
     return it == monitors_.end() ? nullptr : it->second;
 }
 
 MonitorIdContainer COvwUI::Container() const {
-    std::lock_guard lock(idMutex_);
+    MutexLock lock(idMutex_);
     return container_;
 }
 
 void COvwUI::SetPanelNotices(IPanelNotices* notices) {
-    std::lock_guard lock(noticeMutex_);
+    MutexLock lock(noticeMutex_);
     notices_ = notices;
 }
 

@@ -11,8 +11,8 @@
 // Threads: AssignMonitorId and MonitorLeaves come from adapter threads, the
 // teardown calls from the device manager's thread, ReleaseMonitor from the
 // control channel and the device manager. Locks, in the order they may nest:
-//   noticeMutex_ (NotifyMonitorChange) -> mapMutex_ (the monitor map)
-//   idMutex_ (the container and the file's ids): a leaf.
+//   idMutex_ (the container and the file's ids) -> mapMutex_ (the monitor map)
+//   noticeMutex_ (NotifyMonitorChange, held while the panel is told): a leaf.
 // None is held while a monitor changes mode.
 #pragma once
 
@@ -20,10 +20,10 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "common/process_singleton.h"
 #include "platform/profile.h"
 #include "service/adapter/monitor.h"
@@ -70,7 +70,7 @@ public:
 
     // Takes the lowest free id for `monitor` and saves it with the container.
     // -1 when all 1024 are taken.
-    int AllocateMonitorId(adapter::COvwMonitor& monitor);
+    int AllocateMonitorId(adapter::COvwMonitor& monitor) REQUIRES(idMutex_);
     void NotifyMonitorChange(bool arrived, int monitorId);
     void NotifyMonitorsRemoved(const std::vector<int>& monitorIds);
     // Takes the monitor out of any wall and shows its number. 1 released, 0
@@ -83,14 +83,14 @@ public:
 
 private:
     platform::Profile config_;
-    mutable std::mutex idMutex_;
-    MonitorIdContainer container_{};  // guarded by idMutex_
+    mutable Mutex idMutex_;
+    MonitorIdContainer container_ GUARDED_BY(idMutex_){};
 
-    mutable std::mutex mapMutex_;
-    std::map<int, adapter::COvwMonitor*> monitors_;  // guarded by mapMutex_
+    mutable Mutex mapMutex_ ACQUIRED_AFTER(idMutex_);
+    std::map<int, adapter::COvwMonitor*> monitors_ GUARDED_BY(mapMutex_);
 
-    std::mutex noticeMutex_;
-    IPanelNotices* notices_ = nullptr;  // guarded by noticeMutex_
+    Mutex noticeMutex_;
+    IPanelNotices* notices_ GUARDED_BY(noticeMutex_) = nullptr;
     std::atomic<int> notifyIndividually_{1};
 };
 
