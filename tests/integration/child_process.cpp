@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -107,16 +106,6 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
     r.exitCode = child.Wait(timeout);
     r.output = child.Output();
     return r;
-}
-
-TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "orv-test.XXXXXX").string();
-    if (mkdtemp(templ.data()) != nullptr) path_ = templ;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
 std::string ReadFile(const std::string& path) {

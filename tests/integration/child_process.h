@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace orv::testing {
 
 class ChildProcess {
@@ -45,16 +47,7 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A fresh folder under the temporary directory, removed by the destructor.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using orv::test::TempDir;
 
 std::string ReadFile(const std::string& path);
 // Polls until `path` contains `needle` or `timeout` passes.

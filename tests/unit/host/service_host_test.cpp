@@ -12,6 +12,7 @@
 #include "service/host/sample_service.h"
 #include "service/host/zentrelle.h"
 #include "service/log/logger.h"
+#include "tests/support/temp_dir.h"
 
 using namespace orv::host;
 using namespace orv::platform;
@@ -56,15 +57,11 @@ protected:
 class HostEnv : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("orv-host-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(root_ / "systemctl");
         setenv("ORV_ROOT", root_.c_str(), 1);
         setenv("ORV_SYSTEMCTL", FAKE_SYSTEMCTL, 1);
         setenv("FAKE_SYSTEMCTL_STATE", (root_ / "systemctl").c_str(), 1);
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
     void Fake(const std::string& name, const std::string& content) {
         std::ofstream(root_ / "systemctl" / name) << content;
     }
@@ -72,7 +69,8 @@ protected:
         std::ifstream in(root_ / "systemctl" / "calls.log");
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    std::filesystem::path root_;
+    orv::test::TempDir tmp_;
+    const std::filesystem::path root_{tmp_.Path()};
 };
 
 const std::string kAssistant = "zentrelle-assistant.service";

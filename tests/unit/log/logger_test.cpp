@@ -1,4 +1,5 @@
 #include "service/log/logger.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@ namespace {
 
 class LoggerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("orv-log-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string Read(const char* file) const {
         std::ifstream in(dir_ / file, std::ios::binary);
@@ -49,7 +43,8 @@ protected:
         return out;
     }
 
-    fs::path dir_;
+    orv::test::TempDir tmp_;
+    const fs::path dir_{tmp_.Path()};
 };
 
 }  // namespace

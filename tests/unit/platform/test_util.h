@@ -13,27 +13,11 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace orv::platform::test {
 
-// A folder of its own (mkdtemp), removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orv-platform-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using orv::test::TempDir;
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

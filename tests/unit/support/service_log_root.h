@@ -14,28 +14,21 @@
 
 #include "platform/paths.h"
 #include "service/log/logger.h"
+#include "tests/support/temp_dir.h"
 
 namespace orv::test {
 
 class ServiceLogRoot {
 public:
-    ServiceLogRoot() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orv-service-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
-        setenv("ORV_ROOT", path_.c_str(), 1);
-    }
+    ServiceLogRoot() { setenv("ORV_ROOT", dir_.Path().c_str(), 1); }
     ~ServiceLogRoot() {
         log::Logger::Instance().Flush();
         unsetenv("ORV_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
     }
     ServiceLogRoot(const ServiceLogRoot&) = delete;
     ServiceLogRoot& operator=(const ServiceLogRoot&) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return dir_.Path(); }
 
     // The service log's lines so far, each without its time prefix and line end.
     std::vector<std::string> Lines() const {
@@ -53,7 +46,7 @@ public:
     }
 
 private:
-    std::string path_;
+    TempDir dir_;
 };
 
 }  // namespace orv::test

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "service/adapter/adapter.h"
+#include "tests/support/temp_dir.h"
 
 using namespace orv::wall;
 using orv::adapter::COvwAdapter;
@@ -35,17 +36,8 @@ namespace {
 // mode sets and pictures go nowhere.
 class UiTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("orv-ui-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        path_ = (dir_ / "ORVVideoWallConfigFile.ini").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::filesystem::path dir_;
-    std::string path_;
+    orv::test::TempDir dir_;
+    const std::string path_ = dir_.File("ORVVideoWallConfigFile.ini");
     COvwAdapter adapter_{{}};
 };
 
