@@ -14,6 +14,7 @@
 #include "sim/adapter/sim_log.h"
 #include "sim/adapter/simulator.h"
 #include "sim_host.h"
+#include "tests/support/temp_dir.h"
 
 using namespace orv;
 using namespace orv::adapter;
@@ -25,9 +26,6 @@ namespace {
 class SimAdapterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/orv-sim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         config_.busDir = dir_ + "/usb";
         config_.romDir = dir_ + "/rom";
         config_.controlPath = dir_ + "/control.sock";
@@ -45,7 +43,6 @@ protected:
     void TearDown() override {
         sim_.reset();
         sim::SetSimLogQuiet(false);
-        fs::remove_all(dir_);
     }
 
     void StartSim() {
@@ -86,7 +83,8 @@ protected:
 
     std::uint64_t Violations() { return sim_->Adapter(0).Stats().violations; }
 
-    std::string dir_;
+    test::TempDir tmp_;
+    const std::string dir_ = tmp_.Path();
     sim::SimConfig config_;
     std::unique_ptr<sim::Simulator> sim_;
 };

@@ -15,17 +15,12 @@
 
 #include "protocol/adapter/frame_packet.h"
 #include "common/png/png_io.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 class Orvcodec : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orvcodec_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -51,7 +46,8 @@ protected:
                   0);
     }
 
-    std::string dir_;
+    orv::test::TempDir tmp_;
+    const std::string dir_ = tmp_.Path();
     std::ostringstream out_;
     std::ostringstream err_;
 };

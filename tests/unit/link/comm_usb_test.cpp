@@ -34,7 +34,7 @@ class CommUsbTest : public ::testing::Test {
 protected:
     void SetUp() override {
         log::Logger::Instance().Flush();  // lines of earlier tests go to their own root
-        setenv("ORV_ROOT", root_.path().c_str(), 1);
+        setenv("ORV_ROOT", root_.Path().c_str(), 1);
     }
     void TearDown() override { log::Logger::Instance().Flush(); }
 
@@ -42,7 +42,7 @@ protected:
     // service log without its time stamp and the CR LF the logger adds.
     std::vector<std::string> LogLines() {
         log::Logger::Instance().Flush();
-        std::ifstream in(root_.path() + "/var/log/orv-videowall/ServiceManager.log.txt");
+        std::ifstream in(root_.Path() + "/var/log/orv-videowall/ServiceManager.log.txt");
         const std::string all{std::istreambuf_iterator<char>(in), {}};
         std::vector<std::string> texts;
         for (std::size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos;

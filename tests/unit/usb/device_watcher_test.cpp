@@ -61,19 +61,19 @@ void ExpectEvent(Events& events, std::uint32_t type, const std::string& path) {
 
 TEST(DeviceWatcher, EnumerationListsTheBusSocketsOnly) {
     test::TempDir dir;
-    const int a = bus::ListenAt(dir.path() + "/b.sock");
-    const int b = bus::ListenAt(dir.path() + "/a.sock");
-    const int other = bus::ListenAt(dir.path() + "/c.socket");
-    std::ofstream(dir.path() + "/d.sock") << "a file, not a socket";
-    auto watcher = platform::CreateBusDeviceWatcher(dir.path());
+    const int a = bus::ListenAt(dir.Path() + "/b.sock");
+    const int b = bus::ListenAt(dir.Path() + "/a.sock");
+    const int other = bus::ListenAt(dir.Path() + "/c.socket");
+    std::ofstream(dir.Path() + "/d.sock") << "a file, not a socket";
+    auto watcher = platform::CreateBusDeviceWatcher(dir.Path());
     EXPECT_EQ(watcher->Enumerate(),
-              (std::vector<std::string>{dir.path() + "/a.sock", dir.path() + "/b.sock"}));
+              (std::vector<std::string>{dir.Path() + "/a.sock", dir.Path() + "/b.sock"}));
     for (int fd : {a, b, other}) close(fd);
 }
 
 TEST(DeviceWatcher, ReportsArrivalRemovalAndReplacementWithTheFullPath) {
     test::TempDir dir;
-    const std::string busDir = dir.path() + "/usb";  // created by Start
+    const std::string busDir = dir.Path() + "/usb";  // created by Start
     auto watcher = platform::CreateBusDeviceWatcher(busDir);
     Events events;
     ASSERT_TRUE(watcher->Start([&](const DeviceBroadcast& b) { events.Push(b); }));
@@ -106,14 +106,14 @@ TEST(DeviceWatcher, ReportsArrivalRemovalAndReplacementWithTheFullPath) {
 
 TEST(DeviceWatcher, AdaptersPresentAtStartAreNotReportedAgain) {
     test::TempDir dir;
-    const int present = bus::ListenAt(dir.path() + "/old.sock");
-    auto watcher = platform::CreateBusDeviceWatcher(dir.path());
+    const int present = bus::ListenAt(dir.Path() + "/old.sock");
+    auto watcher = platform::CreateBusDeviceWatcher(dir.Path());
     Events events;
     ASSERT_TRUE(watcher->Start([&](const DeviceBroadcast& b) { events.Push(b); }));
-    const int arriving = bus::ListenAt(dir.path() + "/new.sock");
-    ExpectEvent(events, platform::kDbtDeviceArrival, dir.path() + "/new.sock");
-    unlink((dir.path() + "/old.sock").c_str());
-    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, dir.path() + "/old.sock");
+    const int arriving = bus::ListenAt(dir.Path() + "/new.sock");
+    ExpectEvent(events, platform::kDbtDeviceArrival, dir.Path() + "/new.sock");
+    unlink((dir.Path() + "/old.sock").c_str());
+    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, dir.Path() + "/old.sock");
     watcher.reset();  // the destructor stops and joins
     close(present);
     close(arriving);

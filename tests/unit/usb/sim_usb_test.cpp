@@ -218,7 +218,7 @@ TEST(SimUsb, InitializeRefusesADeviceThatDoesNotDescribeItself) {
 TEST(SimUsb, OpenFailsForAPathWithoutDevice) {
     test::TempDir dir;
     SimUsb host;
-    EXPECT_FALSE(host.Open(dir.path() + "/missing.sock"));
+    EXPECT_FALSE(host.Open(dir.Path() + "/missing.sock"));
     EXPECT_EQ(usb::LastError(), platform::kErrorFileNotFound);
     EXPECT_FALSE(host.Initialize());
     EXPECT_EQ(usb::LastError(), platform::kErrorInvalidHandle);

@@ -14,23 +14,9 @@
 #include <vector>
 
 #include "sim/bus/bus_frame.h"
+#include "tests/support/temp_dir.h"
 
 namespace orv::test {
-
-// A fresh folder under the system's temporary folder, removed with the object.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orv-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-        EXPECT_FALSE(path_.empty());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 struct HostFrame {
     bus::FrameKind kind = bus::FrameKind::kOut;
@@ -40,7 +26,7 @@ struct HostFrame {
 
 class TestDevice {
 public:
-    explicit TestDevice(std::string name = "adapter.sock") : path_(dir_.path() + "/" + name) {
+    explicit TestDevice(std::string name = "adapter.sock") : path_(dir_.Path() + "/" + name) {
         listener_ = bus::ListenAt(path_);
         EXPECT_GE(listener_, 0);
     }
