@@ -32,7 +32,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 template <typename F>
 bool Until(F done, std::chrono::seconds limit = std::chrono::seconds(20)) {
@@ -83,11 +85,14 @@ struct Bench {
         config.adapters.push_back(a);
         std::string error;
         orv::sim::FinishConfig(config, &error);
-        sims.push_back(orv::sim::SimAdapter::Create(config.adapters[0], sims.size(), config.busDir, &error));
+        sims.push_back(
+            orv::sim::SimAdapter::Create(config.adapters[0], sims.size(), config.busDir, &error));
         sims.back()->Attach(&error);
         return *sims.back();
     }
-    std::string Path(const std::string& name) const { return (root / "usb" / (name + ".sock")).string(); }
+    std::string Path(const std::string& name) const {
+        return (root / "usb" / (name + ".sock")).string();
+    }
 };
 
 orv::device::DeviceManagerServices Services() {
@@ -121,8 +126,10 @@ void ArrivalToNumbers(Bench& bench) {
     manager.Stop();
     std::sort(times.begin(), times.end());
     if (!times.empty())
-        std::printf("Arrival to two monitors showing their numbers: median %.1f ms (min %.1f, max %.1f, %zu rounds)\n",
-                    times[times.size() / 2], times.front(), times.back(), times.size());
+        std::printf(
+            "Arrival to two monitors showing their numbers: median %.1f ms (min %.1f, max %.1f, "
+            "%zu rounds)\n",
+            times[times.size() / 2], times.front(), times.back(), times.size());
 }
 
 // A frame packet with a raw picture of `w` x `h` pixels for the monitor on
@@ -158,7 +165,8 @@ double RawBus(std::size_t size, int count) {
         for (int i = 0; i < count; ++i) orv::bus::RecvFrame(sv[1], h, got, nullptr);
     });
     const auto t0 = Clock::now();
-    for (int i = 0; i < count; ++i) orv::bus::SendFrame(sv[0], orv::bus::FrameKind::kOut, 0x02, payload);
+    for (int i = 0; i < count; ++i)
+        orv::bus::SendFrame(sv[0], orv::bus::FrameKind::kOut, 0x02, payload);
     reader.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     close(sv[0]);
@@ -215,13 +223,15 @@ void FrameThroughput(Bench& bench) {
         std::sort(pipeline.begin(), pipeline.end());
         std::sort(raw.begin(), raw.end());
         const double bytesPerSecond = pipeline[1], rawPerSecond = raw[1];
-        std::printf("Frame packets of %s (%zu bytes)%s: %.1f packets/s, %.0f MB/s; raw bus %.0f MB/s; "
-                    "ratio %.2f (medians of 3; target >= 0.80)\n",
-                    size.name, packetSize, allAcked ? "" : " [not all acknowledged]",
-                    bytesPerSecond / double(packetSize), bytesPerSecond / 1e6, rawPerSecond / 1e6,
-                    bytesPerSecond / rawPerSecond);
+        std::printf(
+            "Frame packets of %s (%zu bytes)%s: %.1f packets/s, %.0f MB/s; raw bus %.0f MB/s; "
+            "ratio %.2f (medians of 3; target >= 0.80)\n",
+            size.name, packetSize, allAcked ? "" : " [not all acknowledged]",
+            bytesPerSecond / double(packetSize), bytesPerSecond / 1e6, rawPerSecond / 1e6,
+            bytesPerSecond / rawPerSecond);
     }
-    std::printf("Simulator violations: %llu\n", static_cast<unsigned long long>(sim.Stats().violations));
+    std::printf("Simulator violations: %llu\n",
+                static_cast<unsigned long long>(sim.Stats().violations));
     manager.Stop();
 }
 

@@ -46,7 +46,8 @@ Figures Measure(const std::function<void()>& call, const std::function<void()>& 
 }  // namespace
 
 int main() {
-    const auto dir = std::filesystem::temp_directory_path() / ("orv-log-bench-" + std::to_string(getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("orv-log-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
 
     orv::log::Logger ours(dir.string());
@@ -56,12 +57,15 @@ int main() {
     auto theirs = spdlog::create_async<spdlog::sinks::basic_file_sink_mt>(
         "bench", (dir / "spdlog.txt").string());
     theirs->set_pattern("%Y-%m-%d-%H-%M-%S-%e: %v");
-    const Figures b = Measure([&] { theirs->info(kLine); }, [&] {
-        while (spdlog::thread_pool()->queue_size() != 0) std::this_thread::yield();
-    });
+    const Figures b = Measure([&] { theirs->info(kLine); },
+                              [&] {
+                                  while (spdlog::thread_pool()->queue_size() != 0)
+                                      std::this_thread::yield();
+                              });
     spdlog::shutdown();
 
-    std::printf("Log call cost, ns per call (median / p90 over %d rounds of %d calls)\n", kRounds, kBatch);
+    std::printf("Log call cost, ns per call (median / p90 over %d rounds of %d calls)\n", kRounds,
+                kBatch);
     std::printf("  orv Logger::Log          %8.1f / %8.1f\n", a.median, a.p90);
     std::printf("  spdlog async logger      %8.1f / %8.1f   (anchor)\n", b.median, b.p90);
     std::printf("  ratio ours/anchor (median) %.2f  (target <= 1.00)\n", a.median / b.median);

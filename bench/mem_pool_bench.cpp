@@ -45,11 +45,13 @@ void InFlight(benchmark::State& state, Alloc alloc, Free release) {
 
 void BM_PoolPacketInFlight(benchmark::State& state) {
     MemPool::CMemoryPool pool(kPacketBuffer, 10 * kPacketBuffer, kPacketBuffer);
-    InFlight(state, [&] { return pool.Allocate(kPacketBuffer); }, [&](void* p) { pool.Free(p); });
+    InFlight(
+        state, [&] { return pool.Allocate(kPacketBuffer); }, [&](void* p) { pool.Free(p); });
 }
 
 void BM_MallocPacketInFlight(benchmark::State& state) {
-    InFlight(state, [] { return std::malloc(kPacketBuffer); }, [](void* p) { std::free(p); });
+    InFlight(
+        state, [] { return std::malloc(kPacketBuffer); }, [](void* p) { std::free(p); });
 }
 
 }  // namespace

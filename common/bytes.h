@@ -54,12 +54,24 @@ bool Put(MutBytes buf, std::size_t offset, T v) {
     return true;
 }
 
-inline bool GetU8(ConstBytes b, std::size_t o, std::uint8_t& v) { return Get(b, o, v); }
-inline bool GetU16(ConstBytes b, std::size_t o, std::uint16_t& v) { return Get(b, o, v); }
-inline bool GetU32(ConstBytes b, std::size_t o, std::uint32_t& v) { return Get(b, o, v); }
-inline bool PutU8(MutBytes b, std::size_t o, std::uint8_t v) { return Put(b, o, v); }
-inline bool PutU16(MutBytes b, std::size_t o, std::uint16_t v) { return Put(b, o, v); }
-inline bool PutU32(MutBytes b, std::size_t o, std::uint32_t v) { return Put(b, o, v); }
+inline bool GetU8(ConstBytes b, std::size_t o, std::uint8_t& v) {
+    return Get(b, o, v);
+}
+inline bool GetU16(ConstBytes b, std::size_t o, std::uint16_t& v) {
+    return Get(b, o, v);
+}
+inline bool GetU32(ConstBytes b, std::size_t o, std::uint32_t& v) {
+    return Get(b, o, v);
+}
+inline bool PutU8(MutBytes b, std::size_t o, std::uint8_t v) {
+    return Put(b, o, v);
+}
+inline bool PutU16(MutBytes b, std::size_t o, std::uint16_t v) {
+    return Put(b, o, v);
+}
+inline bool PutU32(MutBytes b, std::size_t o, std::uint32_t v) {
+    return Put(b, o, v);
+}
 
 // Copies `src` to `offset`; false and nothing copied when it does not fit.
 inline bool PutBytes(MutBytes buf, std::size_t offset, ConstBytes src) {
@@ -100,8 +112,10 @@ public:
     }
     void Skip(std::size_t n) { (void)Bytes(n); }
     void Seek(std::size_t pos) {
-        if (pos > buf_.size()) failed_ = true;
-        else pos_ = pos;
+        if (pos > buf_.size())
+            failed_ = true;
+        else
+            pos_ = pos;
     }
 
     std::size_t Pos() const { return pos_; }
@@ -152,8 +166,10 @@ public:
         pos_ += n;
     }
     void Seek(std::size_t pos) {
-        if (pos > buf_.size()) failed_ = true;
-        else pos_ = pos;
+        if (pos > buf_.size())
+            failed_ = true;
+        else
+            pos_ = pos;
     }
 
     std::size_t Pos() const { return pos_; }

@@ -18,7 +18,9 @@ CMemoryPool::CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::siz
     AddChunk(BlocksFor(firstChunk, blockSize_));
 }
 
-CMemoryPool::~CMemoryPool() { Destroy(); }
+CMemoryPool::~CMemoryPool() {
+    Destroy();
+}
 
 void CMemoryPool::Destroy() {
     std::lock_guard lock(mutex_);

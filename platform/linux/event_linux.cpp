@@ -18,15 +18,18 @@ bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
 
 }  // namespace
 
-Event::Event(ResetMode mode, bool initiallySet) : manual_(mode == ResetMode::kManual), signalled_(initiallySet) {}
+Event::Event(ResetMode mode, bool initiallySet)
+    : manual_(mode == ResetMode::kManual), signalled_(initiallySet) {}
 
 void Event::Set() {
     {
         std::lock_guard lock(mutex_);
         signalled_ = true;
     }
-    if (manual_) cv_.notify_all();
-    else cv_.notify_one();
+    if (manual_)
+        cv_.notify_all();
+    else
+        cv_.notify_one();
 }
 
 void Event::Reset() {

@@ -6,8 +6,10 @@ namespace orv::platform {
 
 void EventLog::Write(const std::string& source, const std::string& text, std::uint16_t type) {
     int priority = LOG_INFO;
-    if (type == kEventLogErrorType) priority = LOG_ERR;
-    else if (type == kEventLogWarningType) priority = LOG_WARNING;
+    if (type == kEventLogErrorType)
+        priority = LOG_ERR;
+    else if (type == kEventLogWarningType)
+        priority = LOG_WARNING;
     // The entry names its source itself: openlog's identity is process-wide
     // and would be raced by writers of other sources.
     syslog(LOG_DAEMON | priority, "%s: %s", source.c_str(), text.c_str());

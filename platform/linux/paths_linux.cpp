@@ -20,8 +20,7 @@ std::uint16_t PortFromEnv(const char* name, std::uint16_t fallback) {
     const std::string v = Env(name);
     unsigned value = 0;
     auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
-    if (v.empty() || ec != std::errc() || end != v.data() + v.size() || value == 0 ||
-        value > 65535)
+    if (v.empty() || ec != std::errc() || end != v.data() + v.size() || value == 0 || value > 65535)
         return fallback;
     return static_cast<std::uint16_t>(value);
 }
@@ -44,14 +43,30 @@ std::string RuntimeDir() {
     return "/run/orv-videowall";
 }
 
-std::string LogDir() { return RootDir() + "/var/log/orv-videowall"; }
-std::string StateDir() { return RootDir() + "/var/lib/orv-videowall"; }
-std::string ConfigFilePath() { return StateDir() + "/ORVVideoWallConfigFile.ini"; }
-std::string RegistryFilePath() { return RootDir() + "/etc/orv-videowall/registry.conf"; }
-std::string DumpDir() { return RootDir() + "/var/dump"; }
-std::string DefaultFirmwareDir() { return RootDir() + "/usr/share/orv-videowall/firmware"; }
-std::string SystemdUnitDir() { return RootDir() + "/etc/systemd/system"; }
-std::string BusDir() { return RuntimeDir() + "/usb"; }
+std::string LogDir() {
+    return RootDir() + "/var/log/orv-videowall";
+}
+std::string StateDir() {
+    return RootDir() + "/var/lib/orv-videowall";
+}
+std::string ConfigFilePath() {
+    return StateDir() + "/ORVVideoWallConfigFile.ini";
+}
+std::string RegistryFilePath() {
+    return RootDir() + "/etc/orv-videowall/registry.conf";
+}
+std::string DumpDir() {
+    return RootDir() + "/var/dump";
+}
+std::string DefaultFirmwareDir() {
+    return RootDir() + "/usr/share/orv-videowall/firmware";
+}
+std::string SystemdUnitDir() {
+    return RootDir() + "/etc/systemd/system";
+}
+std::string BusDir() {
+    return RuntimeDir() + "/usb";
+}
 
 std::string SystemctlProgram() {
     std::string p = Env("ORV_SYSTEMCTL");
@@ -69,9 +84,15 @@ std::string IpcObjectName(std::string_view windowsName) {
     return name;
 }
 
-std::uint16_t ControlPort() { return PortFromEnv("ORV_CONTROL_PORT", 1030); }
-std::uint16_t DriverPort() { return PortFromEnv("ORV_DRIVER_PORT", 2000); }
-std::uint16_t DiscoveryPort() { return PortFromEnv("ORV_DISCOVERY_PORT", 3260); }
+std::uint16_t ControlPort() {
+    return PortFromEnv("ORV_CONTROL_PORT", 1030);
+}
+std::uint16_t DriverPort() {
+    return PortFromEnv("ORV_DRIVER_PORT", 2000);
+}
+std::uint16_t DiscoveryPort() {
+    return PortFromEnv("ORV_DISCOVERY_PORT", 3260);
+}
 
 std::string ProgramPath() {
     char buf[4096];

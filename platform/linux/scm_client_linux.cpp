@@ -27,17 +27,26 @@ std::uint32_t ParseTimeSpanMs(const std::string& text) {
     double total = 0;
     while (in >> token) {
         std::size_t i = 0;
-        while (i < token.size() && (std::isdigit(static_cast<unsigned char>(token[i])) || token[i] == '.')) ++i;
+        while (i < token.size() &&
+               (std::isdigit(static_cast<unsigned char>(token[i])) || token[i] == '.'))
+            ++i;
         if (i == 0) return 0;
         const double value = std::stod(token.substr(0, i));
         const std::string unit = token.substr(i);
-        if (unit == "ms") total += value;
-        else if (unit == "s" || unit.empty()) total += value * 1000;
-        else if (unit == "min") total += value * 60000;
-        else if (unit == "h") total += value * 3600000;
-        else if (unit == "d") total += value * 86400000;
-        else if (unit == "us") total += value / 1000;
-        else return 0;
+        if (unit == "ms")
+            total += value;
+        else if (unit == "s" || unit.empty())
+            total += value * 1000;
+        else if (unit == "min")
+            total += value * 60000;
+        else if (unit == "h")
+            total += value * 3600000;
+        else if (unit == "d")
+            total += value * 86400000;
+        else if (unit == "us")
+            total += value / 1000;
+        else
+            return 0;
     }
     return total >= 0xFFFFFFFFu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(total);
 }
@@ -51,7 +60,9 @@ std::string Property(const std::string& shown, const std::string& key) {
     return {};
 }
 
-std::string UnitFilePath(const std::string& unit) { return SystemdUnitDir() + "/" + unit; }
+std::string UnitFilePath(const std::string& unit) {
+    return SystemdUnitDir() + "/" + unit;
+}
 
 }  // namespace
 
@@ -88,9 +99,12 @@ int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
     char buf[4096];
     for (;;) {
         const ssize_t n = read(pipeFds[0], buf, sizeof buf);
-        if (n > 0) out.append(buf, static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR) continue;
-        else break;
+        if (n > 0)
+            out.append(buf, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
     }
     close(pipeFds[0]);
     int status = 0;
@@ -180,10 +194,14 @@ bool ScmClient::QueryStatus(ServiceStatusProcess& status) {
                      &shown) != 0)
         return Fail(kErrorFailedServiceControllerConnect);
     const std::string state = Property(shown, "ActiveState");
-    if (state == "active" || state == "reloading") status.currentState = kServiceRunning;
-    else if (state == "activating") status.currentState = kServiceStartPending;
-    else if (state == "deactivating") status.currentState = kServiceStopPending;
-    else status.currentState = kServiceStopped;
+    if (state == "active" || state == "reloading")
+        status.currentState = kServiceRunning;
+    else if (state == "activating")
+        status.currentState = kServiceStartPending;
+    else if (state == "deactivating")
+        status.currentState = kServiceStopPending;
+    else
+        status.currentState = kServiceStopped;
     // systemd reports no progress counter; the stop time-out is the hint.
     status.checkPoint = 0;
     status.waitHint = status.currentState == kServiceStopPending

@@ -47,7 +47,9 @@ void Wake(Dispatcher& d) {
 void Notify(const ServiceStatus& s) {
     char text[96];
     switch (s.currentState) {
-        case kServiceRunning: std::snprintf(text, sizeof text, "READY=1\nSTATUS=Running"); break;
+        case kServiceRunning:
+            std::snprintf(text, sizeof text, "READY=1\nSTATUS=Running");
+            break;
         case kServiceStopPending:
             std::snprintf(text, sizeof text, "STOPPING=1\nSTATUS=Stop pending (check point %u)",
                           s.checkPoint);
@@ -139,8 +141,10 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
                     break;
                 }
             }
-            if (control == kControlStop) handler(kControlStop, 0, nullptr);
-            else handler(kControlDeviceEvent, event.eventType, &event);
+            if (control == kControlStop)
+                handler(kControlStop, 0, nullptr);
+            else
+                handler(kControlDeviceEvent, event.eventType, &event);
         }
 
         std::lock_guard lock(d.mutex);

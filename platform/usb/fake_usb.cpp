@@ -129,7 +129,8 @@ bool FakeUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t 
     if (!Enter("ReadPipe " + Hex(pipeId), State::kReady, Op::kReadPipe, pipeId) ||
         !settings_.CheckPipe(pipeId))
         return false;
-    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength, transferred);
+    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength,
+                              transferred);
 }
 
 bool FakeUsb::WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,

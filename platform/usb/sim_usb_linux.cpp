@@ -127,7 +127,8 @@ bool SimUsb::ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t b
                       std::uint32_t& transferred) {
     transferred = 0;
     if (!Usable() || !settings_.CheckPipe(pipeId)) return false;
-    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength, transferred);
+    return ReadQueuedTransfer(in_, settings_, timeoutUnit_, pipeId, buffer, bufferLength,
+                              transferred);
 }
 
 bool SimUsb::WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,

@@ -26,7 +26,8 @@ int BitCount(std::uint8_t v) {
 
 }  // namespace
 
-int ComputeModeClass(const DisplayMode& mode, bool showIdentification, std::uint32_t compressionCode) {
+int ComputeModeClass(const DisplayMode& mode, bool showIdentification,
+                     std::uint32_t compressionCode) {
     int modeClass = 2;
     if ((mode.width == 3840 && mode.height == 2160) || (mode.width == 2560 && mode.height == 1440))
         modeClass = 1;
@@ -40,13 +41,16 @@ int ComputeModeClass(const DisplayMode& mode, bool showIdentification, std::uint
 std::uint8_t EffectivePlugMask(std::uint8_t reported, std::uint8_t previous, std::size_t known) {
     if (BitCount(reported) <= 2) return reported;
     switch (known) {
-        case 0: return 0x05;
+        case 0:
+            return 0x05;
         case 1:
             if ((previous & 0x04) == 0) return static_cast<std::uint8_t>(previous | 0x04);
             if ((previous & 0x01) == 0) return static_cast<std::uint8_t>(previous | 0x01);
             return previous;
-        case 2: return previous;
-        default: return reported;
+        case 2:
+            return previous;
+        default:
+            return reported;
     }
 }
 
@@ -107,7 +111,9 @@ void COvwAdapter::DestroyMonitors() {
     if (services_.wall) services_.wall->EndAdapterTeardown();
 }
 
-void COvwAdapter::SetLink(LinkPtr link) { link_ = std::move(link); }
+void COvwAdapter::SetLink(LinkPtr link) {
+    link_ = std::move(link);
+}
 
 void COvwAdapter::SendControl(std::uint8_t dataType, const ControlBody& body) {
     if (link_) link::SendControlCommand(*link_, dataType, body);
@@ -157,7 +163,8 @@ int COvwAdapter::StartDev() {
                         sromReply.data(), replyLength);
     const bytes::ConstBytes received = bytes::ConstBytes(sromReply).first(replyLength);
     if (CheckSromReply(r, received) == ReplyFault::kNone) {
-        const bytes::ConstBytes id = bytes::Slice(received, kOffSromData + kSromOffIdentity, kIdentitySize);
+        const bytes::ConstBytes id =
+            bytes::Slice(received, kOffSromData + kSromOffIdentity, kIdentitySize);
         if (!id.empty()) std::memcpy(identity_.data(), id.data(), kIdentitySize);
     }
     started_ = 1;
@@ -206,8 +213,8 @@ void COvwAdapter::Drain(bool acknowledge) {
         const bytes::ConstBytes packet((*item)->packet, (*item)->length);
         std::uint8_t dataType = 0xFF;
         std::uint32_t frameIndex = 0;
-        if (acknowledge && bytes::GetU8(packet, kOffDataType, dataType) && IsFramePacketType(dataType) &&
-            bytes::GetU32(packet, kOffFrameIndex, frameIndex)) {
+        if (acknowledge && bytes::GetU8(packet, kOffDataType, dataType) &&
+            IsFramePacketType(dataType) && bytes::GetU32(packet, kOffFrameIndex, frameIndex)) {
             MutexLock lock(monitorMutex_);
             auto it = monitorMap_.find(frameIndex & 0xFF);
             if (it != monitorMap_.end()) it->second->Acknowledge(frameIndex);
@@ -218,7 +225,8 @@ void COvwAdapter::Drain(bool acknowledge) {
 
 void COvwAdapter::WaitFrameIndex(const char* timeoutText) {
     if (stop_) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameWaitMs);
     while (lastAckFrameIndex_ != lastSentFrameIndex_) {
         if (std::chrono::steady_clock::now() >= deadline) {
             ServiceLog("%s", timeoutText);
@@ -279,7 +287,8 @@ void COvwAdapter::SendTopo(int showIdentification) {
     for (ScreenEntry& s : screens_) {
         if (s.Empty()) continue;
         const DisplayMode mode{s.width, s.height, s.bitsPerPixel, s.refresh, s.flags};
-        s.modeClass = static_cast<std::uint8_t>(ComputeModeClass(mode, showIdentification != 0, code));
+        s.modeClass =
+            static_cast<std::uint8_t>(ComputeModeClass(mode, showIdentification != 0, code));
         if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SetModeClass(s.modeClass);
     }
     if (link_) link::SendTopo(*link_, screens_[0], screens_[1], showIdentification);
@@ -327,7 +336,8 @@ bool COvwAdapter::GetEdid(int portBit, std::array<std::uint8_t, 256>& edid, std:
                 return true;
             case ReplyFault::kLink:
             case ReplyFault::kMagic:
-            case ReplyFault::kLength: return false;
+            case ReplyFault::kLength:
+                return false;
             case ReplyFault::kDataType:
             case ReplyFault::kPort:
                 ServiceLog("= GetEdid(): Query EDID: Data type error:Data type:%d =\n",
@@ -335,10 +345,14 @@ bool COvwAdapter::GetEdid(int portBit, std::array<std::uint8_t, 256>& edid, std:
                 if (--attemptsLeft <= 0) return false;
                 continue;
             default:
-                ServiceLog("= COrfgView Construction: Query EDID: EDID is illegal, or bError, or EDIDSize = %d  = %d =\n",
-                           check.bError, static_cast<int>(check.size));
+                ServiceLog(
+                    "= COrfgView Construction: Query EDID: EDID is illegal, or bError, or EDIDSize "
+                    "= %d  = %d =\n",
+                    check.bError, static_cast<int>(check.size));
                 if (retriesLeft-- <= 0) {
-                    ServiceLog("= COrfgView Construction: Query EDID: HW EDID is also illegal, report non-EDID =\n");
+                    ServiceLog(
+                        "= COrfgView Construction: Query EDID: HW EDID is also illegal, report "
+                        "non-EDID =\n");
                     return false;
                 }
                 ServiceLog("= COrfgView Construction: Query EDID: Try get EDID from HW =\n");
@@ -352,7 +366,8 @@ bool COvwAdapter::WritePacket(std::uint8_t* packet, std::uint32_t length) {
     const std::uint8_t dataType = packet[kOffDataType];
     if (dataType == type::kShowFrame) {
         std::uint32_t number = 0;
-        if (!bytes::GetU32(bytes::ConstBytes(packet, length), kOffShowFrameNumber, number)) return false;
+        if (!bytes::GetU32(bytes::ConstBytes(packet, length), kOffShowFrameNumber, number))
+            return false;
         if (!showFrame_.Claim(number)) return true;  // a repeat: counts as sent
     }
     return link_->Write(OutPipeFor(dataType), packet, length) == link::kLinkOk;
@@ -377,12 +392,15 @@ void COvwAdapter::SendThread() {
         const bytes::ConstBytes view(packet, length);
         std::uint8_t dataType = 0xFF;
         std::uint32_t frameIndex = 0;
-        const bool frame = bytes::GetU8(view, kOffDataType, dataType) && IsFramePacketType(dataType) &&
+        const bool frame = bytes::GetU8(view, kOffDataType, dataType) &&
+                           IsFramePacketType(dataType) &&
                            bytes::GetU32(view, kOffFrameIndex, frameIndex);
         COvwMonitor* monitor = frame ? MonitorOnPort(static_cast<int>(frameIndex & 0xFF)) : nullptr;
         if (monitor != nullptr) {
-            if (monitor->SendPacket(packet, length)) lastSentFrameIndex_ = frameIndex;
-            else monitor->Acknowledge(frameIndex);
+            if (monitor->SendPacket(packet, length))
+                lastSentFrameIndex_ = frameIndex;
+            else
+                monitor->Acknowledge(frameIndex);
         }
         // A packet without a monitor to send it is dropped.
         ReleaseItem(*item);
@@ -402,7 +420,8 @@ void COvwAdapter::NotificationReader() {
             stop_ = 1;
             break;
         }
-        const std::optional<Notification> n = ParseNotification(bytes::ConstBytes(buffer).first(length));
+        const std::optional<Notification> n =
+            ParseNotification(bytes::ConstBytes(buffer).first(length));
         if (!n) continue;  // no magic: ignored
         if (n->IsMonitorPnp()) {
             HandleMonitorPnp(n->status);
@@ -468,7 +487,8 @@ bool COvwAdapter::EdidChanged(int portBit) {
             if (fresh[i] != 0) return true;
         return false;
     }
-    return stored.size() != freshLength || std::memcmp(stored.data(), fresh.data(), freshLength) != 0;
+    return stored.size() != freshLength ||
+           std::memcmp(stored.data(), fresh.data(), freshLength) != 0;
 }
 
 void COvwAdapter::QueuePlug(bool plugIn, int portBit) {
@@ -491,8 +511,10 @@ void COvwAdapter::PlugWorker() {
                 request = plugQueue_.front();
                 plugQueue_.erase(plugQueue_.begin());
             }
-            if (request.first) ORVPlugInMonitor(request.second);
-            else ORVPlugOutMonitor(request.second);
+            if (request.first)
+                ORVPlugInMonitor(request.second);
+            else
+                ORVPlugOutMonitor(request.second);
         }
     }
 }

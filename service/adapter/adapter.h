@@ -36,9 +36,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/thread_annotations.h"
 #include "common/blocking_fifo.h"
 #include "common/mem_pool.h"
+#include "common/thread_annotations.h"
 #include "platform/event.h"
 #include "protocol/adapter/packets.h"
 #include "service/adapter/monitor.h"
@@ -69,7 +69,8 @@ struct AdapterServices {
 // The ModeClass of a screen: 1 for 3840x2160 and 2560x1440, 0 for 1920x1080,
 // 2 otherwise; 2 as well when the depth is not 32 bits, or when the topology
 // is for the wall and the service's compression code is 228.
-int ComputeModeClass(const DisplayMode& mode, bool showIdentification, std::uint32_t compressionCode);
+int ComputeModeClass(const DisplayMode& mode, bool showIdentification,
+                     std::uint32_t compressionCode);
 
 // The status mask the service acts on when an adapter reports more than two
 // monitors: none known -> 0x05; one -> the previous mask plus 0x04 (or 0x01);

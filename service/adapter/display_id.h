@@ -24,9 +24,9 @@ inline constexpr int kDigitPitch = 250;
 inline constexpr std::uint32_t kDigitPaint = 0xFFFF0000u;
 
 struct DisplayIdLayout {
-    int count = 0;                  // 2, 3 or 4
-    std::array<int, 4> digits{};    // the digits drawn, left to right
-    std::array<int, 4> left{};      // x of each digit's left edge
+    int count = 0;                // 2, 3 or 4
+    std::array<int, 4> digits{};  // the digits drawn, left to right
+    std::array<int, 4> left{};    // x of each digit's left edge
 };
 
 // The digits of `monitorId` and where they go. count 0 when the id is outside

@@ -54,9 +54,7 @@ std::string MonitorName(bytes::ConstBytes identity24, int portBit) {
 }
 
 COvwMonitor::COvwMonitor(COvwAdapter& adapter, int portBit)
-    : adapter_(adapter),
-      portBit_(portBit),
-      name_(MonitorName(adapter.Identity(), portBit)) {
+    : adapter_(adapter), portBit_(portBit), name_(MonitorName(adapter.Identity(), portBit)) {
     acknowledged_.reserve(kReservedAcks);
 }
 
@@ -95,7 +93,8 @@ int COvwMonitor::Place(int column, int row, const DisplayMode& mode) {
 int COvwMonitor::IdentificationMode() {
     currentMode_ = kIdentificationMode;
     wallFlag_ = 0;
-    if (adapter_.monitorcallSetMode(portBit_, screenIndex_, currentMode_, 0, 1) == 0) adapter_.Commit();
+    if (adapter_.monitorcallSetMode(portBit_, screenIndex_, currentMode_, 0, 1) == 0)
+        adapter_.Commit();
     ShowDisplayID(monitorId_, screenIndex_);
     return 0;
 }
@@ -103,15 +102,16 @@ int COvwMonitor::IdentificationMode() {
 void COvwMonitor::SendViewCommands() {
     link::COvwCommBase* link = adapter_.Link();
     if (link == nullptr) return;
-    for (std::uint8_t viewType : {type::kViewGeometry76, type::kViewGeometry63, type::kViewGeometry65})
+    for (std::uint8_t viewType :
+         {type::kViewGeometry76, type::kViewGeometry63, type::kViewGeometry65})
         link::SendControlCommand(*link, viewType,
-                                 ViewGeometryBody(viewType, screenIndex_, regionWidth_, regionHeight_,
-                                                  wallWidth_, wallHeight_));
+                                 ViewGeometryBody(viewType, screenIndex_, regionWidth_,
+                                                  regionHeight_, wallWidth_, wallHeight_));
     const std::uint8_t modeType = wallFlag_ == 1 ? type::kViewMode64 : type::kViewMode62;
-    link::SendControlCommand(*link, modeType,
-                             ViewModeBody(modeType, screenIndex_, currentMode_.width,
-                                          currentMode_.height, regionWidth_, regionHeight_,
-                                          wallWidth_, wallHeight_));
+    link::SendControlCommand(
+        *link, modeType,
+        ViewModeBody(modeType, screenIndex_, currentMode_.width, currentMode_.height, regionWidth_,
+                     regionHeight_, wallWidth_, wallHeight_));
 }
 
 bool COvwMonitor::SendPacket(std::uint8_t* packet, std::uint32_t length) {
@@ -139,7 +139,9 @@ std::vector<std::uint32_t> COvwMonitor::TakeAcknowledged() {
     return out;
 }
 
-void COvwMonitor::ShowFrame(std::uint32_t frameNumber) { adapter_.ShowFrame(frameNumber); }
+void COvwMonitor::ShowFrame(std::uint32_t frameNumber) {
+    adapter_.ShowFrame(frameNumber);
+}
 
 void COvwMonitor::ShowDisplayID(int monitorId, int screenIndex) {
     ServiceLog("++COvwMonitor::ShowDisplayID(),MonitorID=%d.++\n", monitorId);
@@ -156,7 +158,8 @@ void COvwMonitor::ShowDisplayID(int monitorId, int screenIndex) {
         d.bitsPerPixel = 32;
         d.compressionCode = kCompressRaw;
         std::vector<std::uint8_t> packet(kIdentificationPacketSize);
-        std::uint32_t length = encoder.EncodeFramePacket(d, static_cast<unsigned>(screenIndex & 1), packet);
+        std::uint32_t length =
+            encoder.EncodeFramePacket(d, static_cast<unsigned>(screenIndex & 1), packet);
         if (length != 0) link->Write(kPipeOutCommands, packet.data(), length);
     }
     ServiceLog("--COvwMonitor::ShowDisplayID(),MonitorID=%d.--\n", monitorId);

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "common/thread_annotations.h"
 #include "common/bytes.h"
+#include "common/thread_annotations.h"
 
 namespace orv::adapter {
 

@@ -46,7 +46,9 @@ std::unique_ptr<COvwAdapter> COvwDeviceManager::MakeAdapter() const {
     return std::make_unique<COvwAdapter>(std::move(s));
 }
 
-void COvwDeviceManager::DestroyAdapter(std::unique_ptr<COvwAdapter> adapter) const { adapter.reset(); }
+void COvwDeviceManager::DestroyAdapter(std::unique_ptr<COvwAdapter> adapter) const {
+    adapter.reset();
+}
 
 void COvwDeviceManager::Start() {
     ServiceLog("++COvwDeviceManager::Start()++\n");
@@ -75,7 +77,8 @@ std::optional<COvwDeviceManager::Found> COvwDeviceManager::FindNextAdapter() {
             const std::string& path = present[index];
             {
                 MutexLock lock(mapMutex_);
-                if (std::find(knownDevices_.begin(), knownDevices_.end(), path) != knownDevices_.end())
+                if (std::find(knownDevices_.begin(), knownDevices_.end(), path) !=
+                    knownDevices_.end())
                     continue;
             }
             std::unique_ptr<usb::Interface> usb = usb::CreateInterfaceFor(path);

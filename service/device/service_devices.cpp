@@ -10,7 +10,9 @@ bool WatcherNotifications::Register(const platform::Guid& interfaceClass, Sink s
     return watcher_.Start(std::move(sink));
 }
 
-void WatcherNotifications::Unregister() { watcher_.Stop(); }
+void WatcherNotifications::Unregister() {
+    watcher_.Stop();
+}
 
 std::unique_ptr<COvwDeviceManager> MakeServiceDeviceManager(platform::DeviceWatcher& watcher) {
     DeviceManagerServices services;

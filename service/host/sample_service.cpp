@@ -15,8 +15,7 @@ using namespace orv::platform;
 using orv::log::ServiceLog;
 
 CSampleService::CSampleService(std::string serviceName, IDeviceManagerHost* deviceManager,
-                               IDeviceNotificationSource* deviceNotifications,
-                               ServiceTiming timing)
+                               IDeviceNotificationSource* deviceNotifications, ServiceTiming timing)
     : CServiceBase(std::move(serviceName), deviceManager, deviceNotifications), timing_(timing) {}
 
 CSampleService::~CSampleService() {
@@ -39,8 +38,10 @@ void CSampleService::ServiceWorkerThread() {
     pthread_setname_np(pthread_self(), "orv-svc-worker");
     std::this_thread::sleep_for(timing_.workerStartDelay);
     ServiceLog("Service start.\n");
-    if (IDeviceManagerHost* manager = DeviceManager()) manager->Start();
-    else ServiceLog("No device manager in this program: adapters are not followed.\n");
+    if (IDeviceManagerHost* manager = DeviceManager())
+        manager->Start();
+    else
+        ServiceLog("No device manager in this program: adapters are not followed.\n");
     while (!stopping_) {
         std::this_thread::sleep_for(timing_.workerStep);
         EnsureAssistantRunning();
@@ -98,8 +99,10 @@ void EnsureAssistantRunning() {
         }
     }
 
-    if (scm.StartService()) std::printf("Service start pending...\n");
-    else std::printf("StartService failed (%d)\n", static_cast<int>(scm.LastError()));
+    if (scm.StartService())
+        std::printf("Service start pending...\n");
+    else
+        std::printf("StartService failed (%d)\n", static_cast<int>(scm.LastError()));
 }
 
 }  // namespace orv::host

@@ -42,8 +42,9 @@ void CServiceBase::ServiceMain(int argc, char** argv) {
     CServiceBase* service = g_service;
     if (service == nullptr) return;
     if (!ServiceDispatcher::RegisterControlHandler(
-            service->name_, [](std::uint32_t control, std::uint32_t eventType,
-                               const void* data) { return ServiceCtrlHandler(control, eventType, data); }))
+            service->name_, [](std::uint32_t control, std::uint32_t eventType, const void* data) {
+                return ServiceCtrlHandler(control, eventType, data);
+            }))
         return;  // start abandoned: nothing to report the failure to
     if (service->deviceNotifications_ != nullptr &&
         !service->deviceNotifications_->Register(
@@ -62,15 +63,24 @@ std::uint32_t CServiceBase::ServiceCtrlHandler(std::uint32_t control, std::uint3
     CServiceBase* service = g_service;
     if (service == nullptr) return 0;
     switch (control) {
-        case kControlStop: service->Stop(); break;
-        case kControlPause: service->Pause(); break;
-        case kControlContinue: service->Continue(); break;
-        case kControlShutdown: service->Shutdown(); break;
+        case kControlStop:
+            service->Stop();
+            break;
+        case kControlPause:
+            service->Pause();
+            break;
+        case kControlContinue:
+            service->Continue();
+            break;
+        case kControlShutdown:
+            service->Shutdown();
+            break;
         case kControlDeviceEvent:
             if (eventData != nullptr)
                 service->OnDeviceEvent(eventType, *static_cast<const DeviceBroadcast*>(eventData));
             break;
-        default: break;
+        default:
+            break;
     }
     return 0;
 }
@@ -80,8 +90,10 @@ void CServiceBase::OnDeviceEvent(std::uint32_t eventType, const DeviceBroadcast&
     if (event.deviceType != kDbtDevtypDeviceInterface || event.classGuid != kAdapterInterfaceClass)
         return;
     if (deviceManager_ == nullptr) return;
-    if (eventType == kDbtDeviceArrival) deviceManager_->USBAdapterPlugIn(event.name);
-    else if (eventType == kDbtDeviceRemoveComplete) deviceManager_->USBAdapterPlugOut(event.name);
+    if (eventType == kDbtDeviceArrival)
+        deviceManager_->USBAdapterPlugIn(event.name);
+    else if (eventType == kDbtDeviceRemoveComplete)
+        deviceManager_->USBAdapterPlugOut(event.name);
 }
 
 void CServiceBase::Start(int argc, char** argv) {

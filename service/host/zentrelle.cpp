@@ -69,8 +69,10 @@ void UninstallService() {
             std::fflush(stdout);
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
-        if (status.currentState == kServiceStopped) std::printf("\n%s is stopped.\n", kServiceName);
-        else std::printf("\n%s failed to stop.\n", kServiceName);
+        if (status.currentState == kServiceStopped)
+            std::printf("\n%s is stopped.\n", kServiceName);
+        else
+            std::printf("\n%s failed to stop.\n", kServiceName);
     }
     if (!scm.DeleteService()) {
         std::printf("DeleteService failed w/err 0x%08lx\n",
@@ -85,10 +87,16 @@ int ZentrelleMain(int argc, char** argv, IDeviceManagerHost* deviceManager,
     // Line-buffered so that messages reach a pipe or the journal at once.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     switch (ParseCommandLine(argc, argv)) {
-        case CommandAction::kInstall: InstallService(); return 0;
-        case CommandAction::kRemove: UninstallService(); return 0;
-        case CommandAction::kIgnore: return 0;
-        case CommandAction::kRunService: break;
+        case CommandAction::kInstall:
+            InstallService();
+            return 0;
+        case CommandAction::kRemove:
+            UninstallService();
+            return 0;
+        case CommandAction::kIgnore:
+            return 0;
+        case CommandAction::kRunService:
+            break;
     }
     // What the platform layer refuses or skips goes to the service log.
     platform::SetDiagnosticSink([](const char* line) {

@@ -32,13 +32,20 @@ Logger::~Logger() {
 
 const char* Logger::ChannelFile(std::int32_t channel) {
     switch (channel) {
-        case 0: return "CatInfo.log.txt";
-        case 1: return "ServiceManager.log.txt";
-        case 2: return "FWError.log.txt";
-        case 4: return "OSRectDVI0.log.txt";
-        case 5: return "OSRectCRT1.log.txt";
-        case 7: return "OSRectHDMI.log.txt";
-        default: return nullptr;
+        case 0:
+            return "CatInfo.log.txt";
+        case 1:
+            return "ServiceManager.log.txt";
+        case 2:
+            return "FWError.log.txt";
+        case 4:
+            return "OSRectDVI0.log.txt";
+        case 5:
+            return "OSRectCRT1.log.txt";
+        case 7:
+            return "OSRectHDMI.log.txt";
+        default:
+            return nullptr;
     }
 }
 
@@ -83,16 +90,16 @@ void Logger::Write(const Entry& entry) const {
     char prefix[64];
     const int prefixLen =
         std::snprintf(prefix, sizeof prefix, "%d-%d-%d-%d-%d-%d-%d: ", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                      local.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                      static_cast<int>(tv.tv_usec / 1000));
 
     const std::string& text = entry.text;
     const bool endsWithCrLf =
         text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n';
     static const char kCrLf[] = "\r\n";
 
-    const int fd = open((folder + "/" + file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                        0644);
+    const int fd =
+        open((folder + "/" + file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;  // the line is lost; there is nowhere to report it
     iovec parts[3] = {
         {prefix, static_cast<std::size_t>(prefixLen)},

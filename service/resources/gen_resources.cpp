@@ -26,7 +26,9 @@ struct Point {
 };
 using Polyline = std::vector<Point>;
 
-Polyline Line(Point a, Point b) { return {a, b}; }
+Polyline Line(Point a, Point b) {
+    return {a, b};
+}
 
 // Elliptical arc from angle t0 to t1 (degrees, counter-clockwise as seen on
 // screen, 0 = right), y growing downwards.
@@ -53,22 +55,28 @@ Polyline Curve(Point a, Point control, Point b) {
 
 std::vector<Polyline> Digit(int d) {
     switch (d) {
-        case 0: return {Arc({100, 200}, 68, 168, 0, 360)};
-        case 1: return {Line({104, 32}, {104, 368}), Line({52, 84}, {104, 32}), Line({50, 368}, {158, 368})};
+        case 0:
+            return {Arc({100, 200}, 68, 168, 0, 360)};
+        case 1:
+            return {Line({104, 32}, {104, 368}), Line({52, 84}, {104, 32}),
+                    Line({50, 368}, {158, 368})};
         case 2:
             return {Arc({100, 110}, 70, 78, 165, -35), Line({157, 155}, {32, 368}),
                     Line({32, 368}, {170, 368})};
         case 3:
             return {Arc({100, 108}, 66, 76, 155, -90), Arc({100, 273}, 78, 95, 90, -155)};
         case 4:
-            return {Line({136, 32}, {30, 272}), Line({30, 272}, {172, 272}), Line({136, 32}, {136, 368})};
+            return {Line({136, 32}, {30, 272}), Line({30, 272}, {172, 272}),
+                    Line({136, 32}, {136, 368})};
         case 5:
             return {Line({164, 32}, {50, 32}), Line({50, 32}, {44, 196}),
                     Arc({100, 272}, 76, 96, 128, -150)};
         case 6:
             return {Arc({100, 280}, 72, 88, 0, 360), Curve({150, 36}, {36, 110}, {28, 280})};
-        case 7: return {Line({30, 32}, {170, 32}), Line({170, 32}, {78, 368})};
-        case 8: return {Arc({100, 110}, 60, 78, 0, 360), Arc({100, 276}, 74, 92, 0, 360)};
+        case 7:
+            return {Line({30, 32}, {170, 32}), Line({170, 32}, {78, 368})};
+        case 8:
+            return {Arc({100, 110}, 60, 78, 0, 360), Arc({100, 276}, 74, 92, 0, 360)};
         case 9: {
             // The six turned half way round.
             std::vector<Polyline> six = Digit(6);
@@ -111,11 +119,15 @@ std::vector<std::uint8_t> Background() {
             const double ny = (y - kBgHeight / 2.0) / (kBgHeight / 2.0);
             const double glow = 1.0 - 0.55 * std::sqrt(nx * nx + ny * ny);
             const bool frame = x < 12 || y < 12 || x >= kBgWidth - 12 || y >= kBgHeight - 12;
-            const bool innerLine = (x == 24 || y == 24 || x == kBgWidth - 25 || y == kBgHeight - 25) &&
-                                   x >= 24 && y >= 24 && x <= kBgWidth - 25 && y <= kBgHeight - 25;
-            if (frame) Put32(out, Bgrx(70, 86, 120));
-            else if (innerLine) Put32(out, Bgrx(54, 68, 98));
-            else Put32(out, Bgrx(14 + 16 * glow, 20 + 24 * glow, 38 + 46 * glow));
+            const bool innerLine =
+                (x == 24 || y == 24 || x == kBgWidth - 25 || y == kBgHeight - 25) && x >= 24 &&
+                y >= 24 && x <= kBgWidth - 25 && y <= kBgHeight - 25;
+            if (frame)
+                Put32(out, Bgrx(70, 86, 120));
+            else if (innerLine)
+                Put32(out, Bgrx(54, 68, 98));
+            else
+                Put32(out, Bgrx(14 + 16 * glow, 20 + 24 * glow, 38 + 46 * glow));
         }
     return out;
 }

@@ -52,15 +52,19 @@ MonitorIdContainer DecodeContainer(std::string_view text) {
 
 COvwUI::COvwUI(std::string configPath) : config_(std::move(configPath)) {
     const std::string stored = config_.GetString(kContainerSection, kContainerKey);
-    if (stored.empty()) config_.WriteString(kContainerSection, kContainerKey, "0");
-    else container_ = DecodeContainer(stored);
+    if (stored.empty())
+        config_.WriteString(kContainerSection, kContainerKey, "0");
+    else
+        container_ = DecodeContainer(stored);
 }
 
 COvwUI* COvwUI::Get() {
     return g_ui.GetOrCreate([] { return std::make_unique<COvwUI>(platform::ConfigFilePath()); });
 }
 
-void COvwUI::Destroy() { g_ui.Take().reset(); }
+void COvwUI::Destroy() {
+    g_ui.Take().reset();
+}
 
 int COvwUI::AllocateMonitorId(COvwMonitor& monitor) {
     for (int id = 1; id <= kMaxMonitorId; ++id) {
@@ -128,7 +132,9 @@ void COvwUI::BeginAdapterTeardown(const std::vector<COvwMonitor*>& monitors) {
     NotifyMonitorsRemoved(ids);
 }
 
-void COvwUI::EndAdapterTeardown() { notifyIndividually_ = 1; }
+void COvwUI::EndAdapterTeardown() {
+    notifyIndividually_ = 1;
+}
 
 void COvwUI::NotifyMonitorChange(bool arrived, int monitorId) {
     MutexLock lock(noticeMutex_);

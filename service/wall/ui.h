@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "common/thread_annotations.h"
 #include "common/process_singleton.h"
+#include "common/thread_annotations.h"
 #include "platform/profile.h"
 #include "service/adapter/monitor.h"
 #include "service/adapter/monitor_registry.h"

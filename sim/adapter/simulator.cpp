@@ -51,9 +51,10 @@ png::Image ComposeWall(const std::vector<std::vector<MonitorState>>& rows) {
         for (const MonitorState& m : row) {
             const std::size_t rowBytes = std::size_t{m.picture.width} * 4;
             for (std::uint32_t y = 0; y < m.picture.height; ++y)
-                std::copy_n(m.picture.front.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes,
-                            wall.bgrx.begin() +
-                                static_cast<std::ptrdiff_t>((std::size_t{top + y} * width + left) * 4));
+                std::copy_n(
+                    m.picture.front.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes,
+                    wall.bgrx.begin() +
+                        static_cast<std::ptrdiff_t>((std::size_t{top + y} * width + left) * 4));
             left += m.picture.width + kGap;
             rowHeight = std::max<std::uint32_t>(rowHeight, m.picture.height);
         }
@@ -61,7 +62,6 @@ png::Image ComposeWall(const std::vector<std::vector<MonitorState>>& rows) {
     }
     return wall;
 }
-
 
 std::vector<std::string> Words(std::string_view line) {
     std::istringstream in{std::string(line)};
@@ -178,16 +178,19 @@ std::string Simulator::Command(std::string_view line) {
         return out;
     }
     if (cmd == "png-all" || cmd == "wall-png") {
-        if (w.size() < 2) return "error: " + cmd + " needs a " + (cmd == "png-all" ? "folder" : "file");
+        if (w.size() < 2)
+            return "error: " + cmd + " needs a " + (cmd == "png-all" ? "folder" : "file");
         std::vector<std::vector<MonitorState>> rows;
         std::size_t written = 0;
         for (auto& a : adapters_) {
             rows.emplace_back();
             for (std::uint8_t port : kPortOrder) {
                 std::optional<MonitorState> m = a->Monitor(port);
-                if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0) continue;
+                if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0)
+                    continue;
                 if (cmd == "png-all") {
-                    const std::string path = w[1] + "/" + a->Name() + "-port" + std::to_string(port) + ".png";
+                    const std::string path =
+                        w[1] + "/" + a->Name() + "-port" + std::to_string(port) + ".png";
                     const std::string r = WriteShownPicture(*m, path);
                     if (r.rfind("ok", 0) != 0) return r;
                     ++written;
@@ -255,10 +258,14 @@ std::string Simulator::Command(std::string_view line) {
                 return "error: corrupt-edid A checksum|size|port [COUNT 1..100]";
         }
         EdidCorruption kind;
-        if (how == "checksum") kind = EdidCorruption::kChecksum;
-        else if (how == "size") kind = EdidCorruption::kSize200;
-        else if (how == "port") kind = EdidCorruption::kWrongPort;
-        else return "error: corrupt-edid A checksum|size|port [COUNT 1..100]";
+        if (how == "checksum")
+            kind = EdidCorruption::kChecksum;
+        else if (how == "size")
+            kind = EdidCorruption::kSize200;
+        else if (how == "port")
+            kind = EdidCorruption::kWrongPort;
+        else
+            return "error: corrupt-edid A checksum|size|port [COUNT 1..100]";
         a->CorruptNextEdid(kind, count);
         return "ok";
     }

@@ -20,7 +20,8 @@ bool KnownKind(std::uint8_t k) {
         case FrameKind::kAbort:
         case FrameKind::kFlush:
         case FrameKind::kOut:
-        case FrameKind::kIn: return true;
+        case FrameKind::kIn:
+            return true;
     }
     return false;
 }
@@ -171,8 +172,7 @@ IoResult RecvFrame(int fd, FrameHeader& header, std::vector<std::uint8_t>& paylo
     if (!h) return IoResult::kBadFrame;
     header = *h;
     payload.resize(header.payloadLength);
-    if (header.payloadLength > 0 &&
-        ReadFull(fd, payload.data(), payload.size()) != IoResult::kOk)
+    if (header.payloadLength > 0 && ReadFull(fd, payload.data(), payload.size()) != IoResult::kOk)
         return IoResult::kClosed;
     return IoResult::kOk;
 }

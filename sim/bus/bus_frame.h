@@ -38,7 +38,7 @@ enum class FrameKind : std::uint8_t {
     kIn = 0x11,
 };
 
-inline constexpr std::size_t kFrameHeaderSize = 8;   // length field + kind + endpoint + 0
+inline constexpr std::size_t kFrameHeaderSize = 8;  // length field + kind + endpoint + 0
 inline constexpr std::size_t kLengthFieldSize = 4;
 // Largest payload a peer may send: bulk transfers of the system stay below
 // 5 MiB; anything bigger is a corrupt stream.

@@ -24,5 +24,9 @@ int Record(const char* call) {
 
 }  // namespace
 
-extern "C" int PlugInVirtualController() { return Record("PlugInVirtualController"); }
-extern "C" int PlugOutVirtualController() { return Record("PlugOutVirtualController"); }
+extern "C" int PlugInVirtualController() {
+    return Record("PlugInVirtualController");
+}
+extern "C" int PlugOutVirtualController() {
+    return Record("PlugOutVirtualController");
+}

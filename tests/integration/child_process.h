@@ -17,7 +17,8 @@ namespace orv::testing {
 
 class ChildProcess {
 public:
-    ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

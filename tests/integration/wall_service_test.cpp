@@ -41,9 +41,9 @@ protected:
     }
 
     void InstallFirmware(const std::string& version, int layout) {
-        RunResult r = orv::testing::Run({FWTOOL, "install", root_, "--version", version, "--layout",
-                           std::to_string(layout)},
-                          env_);
+        RunResult r = orv::testing::Run(
+            {FWTOOL, "install", root_, "--version", version, "--layout", std::to_string(layout)},
+            env_);
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
 
@@ -55,7 +55,8 @@ protected:
                               << R"(/rom", "control": ")" << Control() << R"(", "adapters": )"
                               << adapters << "}";
         std::filesystem::create_directories(root_ + "/rom");
-        sim_ = std::make_unique<ChildProcess>(std::vector<std::string>{SIMULATOR, "--config", config}, env_);
+        sim_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{SIMULATOR, "--config", config}, env_);
         ASSERT_TRUE(sim_->Started());
         bool up = false;
         for (int i = 0; i < 200 && !up; ++i) {
@@ -65,7 +66,9 @@ protected:
         ASSERT_TRUE(up) << "simulator did not answer";
     }
     std::string Control() const { return root_ + "/run/sim.ctl"; }
-    std::string Sim(const std::string& command) { return orv::sim::AskSimulator(Control(), command); }
+    std::string Sim(const std::string& command) {
+        return orv::sim::AskSimulator(Control(), command);
+    }
     std::uint64_t Violations(const std::string& adapter) {
         const std::string answer = Sim("violations " + adapter);
         EXPECT_EQ(answer.rfind("ok ", 0), 0u) << answer;
@@ -85,14 +88,19 @@ protected:
         service_.reset();
     }
 
-    std::string Log() const { return ReadFile(root_ + "/var/log/orv-videowall/ServiceManager.log.txt"); }
+    std::string Log() const {
+        return ReadFile(root_ + "/var/log/orv-videowall/ServiceManager.log.txt");
+    }
     std::size_t Count(const std::string& needle) const {
         const std::string text = Log();
         std::size_t n = 0;
-        for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+        for (auto pos = text.find(needle); pos != std::string::npos;
+             pos = text.find(needle, pos + 1))
+            ++n;
         return n;
     }
-    bool WaitCount(const std::string& needle, std::size_t n, std::chrono::milliseconds timeout = 30s) {
+    bool WaitCount(const std::string& needle, std::size_t n,
+                   std::chrono::milliseconds timeout = 30s) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
             if (Count(needle) >= n) return true;
@@ -142,7 +150,8 @@ TEST_F(WallServiceTest, MonitorNumbersSurviveReplugDetachAndRestart) {
 
     // Unplugged and plugged back: the same number.
     EXPECT_EQ(Sim("unplug a0 4").rfind("ok", 0), 0u);
-    ASSERT_TRUE(WaitCount("--ORVPlugOutMonitor,monitorID=" + std::to_string(a4) + "--", 1)) << Log();
+    ASSERT_TRUE(WaitCount("--ORVPlugOutMonitor,monitorID=" + std::to_string(a4) + "--", 1))
+        << Log();
     EXPECT_EQ(Sim("plug a0 4").rfind("ok", 0), 0u);
     ASSERT_TRUE(WaitCount(kPlugIn + std::to_string(a4) + "--", 2)) << Log();
 
@@ -153,7 +162,8 @@ TEST_F(WallServiceTest, MonitorNumbersSurviveReplugDetachAndRestart) {
     EXPECT_EQ(Sim("attach a1"), "ok");
     ASSERT_TRUE(WaitCount(kPlugIn + std::to_string(b1) + "--", 2)) << Log();
     StopService();
-    EXPECT_EQ(Config().GetString("MONITOR_ID_CONTAINER", "Container"), "07" + std::string(254, '0'));
+    EXPECT_EQ(Config().GetString("MONITOR_ID_CONTAINER", "Container"),
+              "07" + std::string(254, '0'));
 
     // Restarted, every monitor gets its number again from the file.
     const std::size_t before = Count(kPlugIn);
@@ -161,7 +171,8 @@ TEST_F(WallServiceTest, MonitorNumbersSurviveReplugDetachAndRestart) {
     ASSERT_TRUE(WaitCount(kPlugIn, before + 3)) << Log();
     const std::string log = Log();
     const std::string tail = log.substr(log.rfind("Service start."));
-    for (int id : {1, 2, 3}) EXPECT_NE(tail.find(kPlugIn + std::to_string(id) + "--"), std::string::npos) << id;
+    for (int id : {1, 2, 3})
+        EXPECT_NE(tail.find(kPlugIn + std::to_string(id) + "--"), std::string::npos) << id;
     EXPECT_EQ(SavedId("ORV-INTEG-ADAPTER-A4"), a4);
     StopService();
     EXPECT_EQ(Violations("a0"), 0u);
@@ -177,7 +188,8 @@ TEST_F(WallServiceTest, FirmwareIsUpdatedIntoTheSerialRomOrRefused) {
       {"name": "fwonly", "firmware_version": "v 00.00.1400.0001", "layout_version": 1, "monitors": [{"port": 1}]},
       {"name": "zother", "firmware_version": "v 00.00.1399.0001", "monitors": [{"port": 1}]}])");
     StartService();
-    ASSERT_TRUE(WaitCount("FW version is not valid, not support current host software.\n", 1, 60s)) << Log();
+    ASSERT_TRUE(WaitCount("FW version is not valid, not support current host software.\n", 1, 60s))
+        << Log();
     ASSERT_TRUE(WaitCount(kPlugIn, 2)) << Log();
     StopService();
     EXPECT_EQ(Count("Firmware full update successful.\n"), 1u);
@@ -203,7 +215,8 @@ TEST_F(WallServiceTest, FirmwareIsUpdatedIntoTheSerialRomOrRefused) {
     EXPECT_TRUE(main->ChecksumValid());
     EXPECT_EQ(main->Bytes(), backup->Bytes());
     EXPECT_EQ(main->ActiveSlot(), 2);
-    EXPECT_EQ(regionBytes(fwonly, main->Region(orv::adapter::kRegionMainSlot2)), Image("USBDisplay.bin"));
+    EXPECT_EQ(regionBytes(fwonly, main->Region(orv::adapter::kRegionMainSlot2)),
+              Image("USBDisplay.bin"));
 
     // Full update: every image in its region, slot 1 active.
     const std::vector<std::uint8_t> full = Rom("full");
@@ -223,7 +236,8 @@ TEST_F(WallServiceTest, UnusableEdidIsRetriedThenReportedAbsentAndTheMonitorStil
     InstallFirmware("00.00.1400.0001", 1);
     // One output, plugged only once the adapter runs, so that each plug-in
     // is the only EDID reader.
-    StartSim(R"([{"name": "e0", "identity": "ORV-INTEG-EDID", "monitors": [{"port": 1, "plugged": false}]}])");
+    StartSim(
+        R"([{"name": "e0", "identity": "ORV-INTEG-EDID", "monitors": [{"port": 1, "plugged": false}]}])");
     StartService();
     ASSERT_TRUE(WaitCount("- Finish Get version-caps-modelist -\n", 1)) << Log();
 
@@ -232,7 +246,9 @@ TEST_F(WallServiceTest, UnusableEdidIsRetriedThenReportedAbsentAndTheMonitorStil
     EXPECT_EQ(Sim("plug e0 1").rfind("ok", 0), 0u);
     ASSERT_TRUE(WaitCount(kPlugIn, 1)) << Log();
     EXPECT_EQ(Count("= COrfgView Construction: Query EDID: Try get EDID from HW =\n"), 3u);
-    EXPECT_EQ(Count("= COrfgView Construction: Query EDID: HW EDID is also illegal, report non-EDID =\n"), 1u);
+    EXPECT_EQ(
+        Count("= COrfgView Construction: Query EDID: HW EDID is also illegal, report non-EDID =\n"),
+        1u);
     EXPECT_EQ(SavedId("ORV-INTEG-EDID1"), 1);
 
     // One bad size: retried once, then read.

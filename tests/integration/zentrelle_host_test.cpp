@@ -33,7 +33,9 @@ protected:
                 {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
                 {"FAKE_SYSTEMCTL_STATE", state_}};
     }
-    RunResult Zentrelle(const std::string& arg) { return orv::testing::Run({ZENTRELLE, arg}, env_); }
+    RunResult Zentrelle(const std::string& arg) {
+        return orv::testing::Run({ZENTRELLE, arg}, env_);
+    }
     std::string UnitFile() const { return tmp_.Path() + "/etc/systemd/system/" + kUnit; }
     void Touch(const std::string& name, const std::string& content = "") {
         std::ofstream(state_ + "/" + name) << content;
@@ -60,7 +62,8 @@ TEST_F(ZentrelleTest, InstallWritesAnEnabledNotifyUnitOnceInAnyCaseOrPrefix) {
     EXPECT_EQ(r.output, "ORV Video Wall Manager is installed.\n");
     const std::string unit = ReadFile(UnitFile());
     EXPECT_NE(unit.find("Type=notify\n"), std::string::npos);
-    EXPECT_NE(unit.find(std::string("ExecStart=") + std::filesystem::canonical(ZENTRELLE).string() + "\n"),
+    EXPECT_NE(unit.find(std::string("ExecStart=") + std::filesystem::canonical(ZENTRELLE).string() +
+                        "\n"),
               std::string::npos);
     EXPECT_NE(ReadFile(state_ + "/calls.log").find("enable " + kUnit), std::string::npos);
 
@@ -128,7 +131,8 @@ TEST_F(ZentrelleTest, RunsInForegroundReportsToSystemdAndStopsOnSigterm) {
     std::string notices;
     char buf[512];
     ssize_t n;
-    while ((n = recv(notifyFd, buf, sizeof buf, MSG_DONTWAIT)) > 0) notices.append(buf, n).append("|");
+    while ((n = recv(notifyFd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+        notices.append(buf, n).append("|");
     close(notifyFd);
     const auto ready = notices.find("READY=1");
     const auto stopping = notices.find("STOPPING=1");

@@ -14,8 +14,10 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "orv-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        else path_ = pattern;
+        if (mkdtemp(pattern.data()) == nullptr)
+            ADD_FAILURE() << "mkdtemp failed";
+        else
+            path_ = pattern;
     }
     ~TempDir() {
         std::error_code ec;

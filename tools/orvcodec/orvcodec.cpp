@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/png/png_io.h"
 #include "service/codec/picture_encoder.h"
 #include "sim/decode/picture_decoder.h"
-#include "common/png/png_io.h"
 #include "tools/orvcodec/test_pictures.h"
 
 namespace orv::orvcodec {

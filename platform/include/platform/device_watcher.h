@@ -33,10 +33,10 @@ inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
 inline constexpr std::uint32_t kDbtDevtypDeviceInterface = 5;
 
 struct DeviceBroadcast {
-    std::uint32_t eventType = 0;   // kDbtDeviceArrival or kDbtDeviceRemoveComplete
+    std::uint32_t eventType = 0;  // kDbtDeviceArrival or kDbtDeviceRemoveComplete
     std::uint32_t deviceType = kDbtDevtypDeviceInterface;
     Guid classGuid = kAdapterInterfaceClass;
-    std::string name;              // the device path
+    std::string name;  // the device path
 };
 
 // Enumerates the adapters present and reports arrivals and removals.

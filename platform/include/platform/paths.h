@@ -18,17 +18,17 @@
 
 namespace orv::platform {
 
-std::string RootDir();           // ORV_ROOT without a trailing slash, or ""
-std::string RuntimeDir();        // see above
-std::string LogDir();            // ${ORV_ROOT}/var/log/orv-videowall
-std::string StateDir();          // ${ORV_ROOT}/var/lib/orv-videowall
-std::string ConfigFilePath();    // StateDir()/ORVVideoWallConfigFile.ini
-std::string RegistryFilePath();  // ${ORV_ROOT}/etc/orv-videowall/registry.conf
-std::string DumpDir();           // ${ORV_ROOT}/var/dump
+std::string RootDir();             // ORV_ROOT without a trailing slash, or ""
+std::string RuntimeDir();          // see above
+std::string LogDir();              // ${ORV_ROOT}/var/log/orv-videowall
+std::string StateDir();            // ${ORV_ROOT}/var/lib/orv-videowall
+std::string ConfigFilePath();      // StateDir()/ORVVideoWallConfigFile.ini
+std::string RegistryFilePath();    // ${ORV_ROOT}/etc/orv-videowall/registry.conf
+std::string DumpDir();             // ${ORV_ROOT}/var/dump
 std::string DefaultFirmwareDir();  // ${ORV_ROOT}/usr/share/orv-videowall/firmware
-std::string SystemdUnitDir();    // ${ORV_ROOT}/etc/systemd/system
-std::string BusDir();            // RuntimeDir()/usb: the simulated USB bus
-std::string SystemctlProgram();  // ORV_SYSTEMCTL or "systemctl"
+std::string SystemdUnitDir();      // ${ORV_ROOT}/etc/systemd/system
+std::string BusDir();              // RuntimeDir()/usb: the simulated USB bus
+std::string SystemctlProgram();    // ORV_SYSTEMCTL or "systemctl"
 
 // "/orv." or "/orv-X." : the prefix of every shared-memory object name.
 std::string IpcPrefix();

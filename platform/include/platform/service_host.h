@@ -69,8 +69,8 @@ public:
     // The control loop (main thread). Returns 0 once the service stopped, or
     // a Windows error number when the loop cannot be set up (signals cannot be
     // redirected: the service is not run at all).
-    static ErrorCode Run(const std::string& serviceName, ServiceMainFunction serviceMain,
-                         int argc, char** argv);
+    static ErrorCode Run(const std::string& serviceName, ServiceMainFunction serviceMain, int argc,
+                         char** argv);
 
     // From the service-main thread: installs the handler. False when no
     // dispatcher is running for that name.
@@ -98,10 +98,10 @@ struct ServiceStatusProcess {
 class ScmClient {
 public:
     // Each call returns false on failure, with the reason in LastError().
-    bool OpenManager();                                   // systemctl usable
-    bool OpenService(const std::string& serviceName);     // unit file known
+    bool OpenManager();                                // systemctl usable
+    bool OpenService(const std::string& serviceName);  // unit file known
     bool CreateService(const std::string& serviceName, const std::string& programPath);
-    bool DeleteService();                                 // disable, remove unit
+    bool DeleteService();  // disable, remove unit
     bool QueryStatus(ServiceStatusProcess& status);
     bool StartService();
     bool StopService();  // ControlService(STOP): fails 1062 when not active

@@ -121,7 +121,8 @@ TEST_F(AdapterSimTest, StartNumbersMonitorsAndKeepsTheirIdsAcrossReplug) {
     ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) && ui_->MonitorById(idOn4); }));
     EXPECT_EQ(adapter.MonitorOnPort(0x04)->MonitorId(), idOn4);
     EXPECT_EQ(ui_->Container()[0], 0x03);
-    EXPECT_EQ(sim.Stats().violations, 0u) << (sim.RecentViolations().empty() ? "" : sim.RecentViolations()[0]);
+    EXPECT_EQ(sim.Stats().violations, 0u)
+        << (sim.RecentViolations().empty() ? "" : sim.RecentViolations()[0]);
 }
 
 TEST_F(AdapterSimTest, ModeSetWithBothScreenSlotsTakenIsRefused) {
@@ -176,8 +177,10 @@ TEST_F(AdapterSimTest, EnqueueIsRefusedDuringAModeSetAndPlugOutWaitsForAcks) {
     orv::log::Logger::Instance().Flush();
     std::ifstream log(orv::platform::LogDir() + "/ServiceManager.log.txt");
     const std::string text(std::istreambuf_iterator<char>(log), {});
-    EXPECT_NE(text.find("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n"), std::string::npos);
-    EXPECT_NE(text.find("COvwAdapter::monitorcallSetMode()-Wait frame index timeout.\n"), std::string::npos);
+    EXPECT_NE(text.find("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("COvwAdapter::monitorcallSetMode()-Wait frame index timeout.\n"),
+              std::string::npos);
 }
 
 TEST_F(AdapterSimTest, PacketsForAbsentMonitorsAreDroppedAndTheirBuffersReturned) {
@@ -187,7 +190,8 @@ TEST_F(AdapterSimTest, PacketsForAbsentMonitorsAreDroppedAndTheirBuffersReturned
     const auto framesBefore = sim.Stats().frames;
     auto packet = FramePacket(0x10, 9);
     ASSERT_TRUE(adapter.Enqueue(packet.data(), static_cast<std::uint32_t>(packet.size())));
-    ASSERT_TRUE(Eventually([&] { return adapter.QueuedPackets() == 0 && adapter.BuffersInUse() == 0; }));
+    ASSERT_TRUE(
+        Eventually([&] { return adapter.QueuedPackets() == 0 && adapter.BuffersInUse() == 0; }));
     // Give a wrongly sent packet time to arrive before checking it did not.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(sim.Stats().frames, framesBefore);
@@ -217,13 +221,16 @@ TEST_F(AdapterSimTest, FramesKeepFlowingWhileAnotherMonitorComesAndGoes) {
         ASSERT_EQ(sim.Unplug(0x04), true);
         ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) == nullptr; }));
         ASSERT_TRUE(sim.Plug(0x04, std::nullopt));
-        ASSERT_TRUE(Eventually([&] { return adapter.MonitorOnPort(0x04) && ui_->MonitorById(idOn4); }));
+        ASSERT_TRUE(
+            Eventually([&] { return adapter.MonitorOnPort(0x04) && ui_->MonitorById(idOn4); }));
     }
     done = true;
     frames.join();
     EXPECT_GT(queued.load(), 0u);
     // Everything queued was sent or drained: no buffer is left behind.
-    ASSERT_TRUE(Eventually([&] { return adapter.QueuedPackets() == 0 && adapter.BuffersInUse() == 0; }));
+    ASSERT_TRUE(
+        Eventually([&] { return adapter.QueuedPackets() == 0 && adapter.BuffersInUse() == 0; }));
     EXPECT_EQ(adapter.MonitorOnPort(0x04)->MonitorId(), idOn4);
-    EXPECT_EQ(sim.Stats().violations, 0u) << (sim.RecentViolations().empty() ? "" : sim.RecentViolations()[0]);
+    EXPECT_EQ(sim.Stats().violations, 0u)
+        << (sim.RecentViolations().empty() ? "" : sim.RecentViolations()[0]);
 }

@@ -57,7 +57,8 @@ TEST(DisplayId, PictureKeepsBackgroundAndPaintsOnlyInsideTheDigitCells) {
     ASSERT_TRUE(ComposeDisplayIdPicture(1023, pic));
     const auto background = orv::resources::Resource("RGB_Binary", 125);
     // Outside the digit band the background is untouched.
-    EXPECT_TRUE(std::equal(pic.begin(), pic.begin() + kDisplayIdWidth * 4 * kDigitTop, background.begin()));
+    EXPECT_TRUE(
+        std::equal(pic.begin(), pic.begin() + kDisplayIdWidth * 4 * kDigitTop, background.begin()));
     const auto cols = PaintedColumns(pic);
     for (int x = 0; x < kDisplayIdWidth; ++x) {
         const bool inCell = x >= 140 && x < 140 + 4 * 250 && (x - 140) % 250 < 200;

@@ -89,14 +89,17 @@ protected:
         config.adapters.push_back(a);
         std::string error;
         EXPECT_TRUE(sim::FinishConfig(config, &error)) << error;
-        auto adapter = sim::SimAdapter::Create(config.adapters[0], adapters_.size(), config.busDir, &error);
+        auto adapter =
+            sim::SimAdapter::Create(config.adapters[0], adapters_.size(), config.busDir, &error);
         EXPECT_TRUE(adapter) << error;
         EXPECT_TRUE(adapter->Attach(&error)) << error;
         adapters_.push_back(std::move(adapter));
         return *adapters_.back();
     }
 
-    std::string BusPath(const std::string& name) const { return (root_ / "usb" / (name + ".sock")).string(); }
+    std::string BusPath(const std::string& name) const {
+        return (root_ / "usb" / (name + ".sock")).string();
+    }
 
     std::filesystem::path root_;
     std::vector<std::unique_ptr<sim::SimAdapter>> adapters_;

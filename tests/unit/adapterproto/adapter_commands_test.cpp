@@ -92,11 +92,15 @@ TEST_F(AdapterCommandsTest, TopologyReplyFaultsLogFromSpecificToCheckFlag) {
     link_.answer = BuildStatusReply(type::kTopology, 5);
     EXPECT_EQ(orv::link::SendTopo(link_, kS0, kS1, 1), ReplyFault::kStatus);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           kTopoLine, "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# Data type:49 +",
+                           kTopoLine,
                            "+ Send Topo: #error# check flag +",
-                           kTopoLine, "+ Send Topo: #error# bError:5 +",
+                           kTopoLine,
+                           "+ Send Topo: #error# check flag +",
+                           kTopoLine,
+                           "+ Send Topo: #error# Data type:49 +",
+                           "+ Send Topo: #error# check flag +",
+                           kTopoLine,
+                           "+ Send Topo: #error# bError:5 +",
                            "+ Send Topo: #error# Data type:48 +",
                            "+ Send Topo: #error# check flag +",
                        }));

@@ -1,7 +1,7 @@
 // Byte-exact checks of the adapter packet builders against layouts written out
 // by hand, and of the reply checks and notification parsing.
-#include "protocol/adapter/frame_packet.h"
 #include "protocol/adapter/packets.h"
+#include "protocol/adapter/frame_packet.h"
 
 #include <gtest/gtest.h>
 

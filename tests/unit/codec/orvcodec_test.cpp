@@ -13,15 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "protocol/adapter/frame_packet.h"
 #include "common/png/png_io.h"
+#include "protocol/adapter/frame_packet.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 class Orvcodec : public ::testing::Test {
 protected:
-
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
     int Run(std::vector<std::string> args) {

@@ -73,7 +73,8 @@ TEST_F(DeviceManagerTest, ArrivalsAndRemovalsByPath) {
     // The two adapters number their monitors side by side: which ids the
     // late one got depends on timing.
     std::vector<int> lateIds;
-    for (auto* m : manager.AdapterByPath(BusPath("late"))->Monitors()) lateIds.push_back(m->MonitorId());
+    for (auto* m : manager.AdapterByPath(BusPath("late"))->Monitors())
+        lateIds.push_back(m->MonitorId());
     ASSERT_EQ(lateIds.size(), 2u);
 
     // A removal whose path differs only in letter case finds the adapter

@@ -120,7 +120,8 @@ TEST(ServiceBase, ControlHandlerActsOnAdapterInterfaceEventsOnly) {
     CSampleService service("Filter", &manager, nullptr, {0ms, 1ms, 0ms});
     DeviceBroadcast arrival{kDbtDeviceArrival, kDbtDevtypDeviceInterface, kAdapterInterfaceClass,
                             "/run/usb/A.sock"};
-    EXPECT_EQ(CServiceBase::ServiceCtrlHandler(kControlDeviceEvent, kDbtDeviceArrival, &arrival), 0u);
+    EXPECT_EQ(CServiceBase::ServiceCtrlHandler(kControlDeviceEvent, kDbtDeviceArrival, &arrival),
+              0u);
     DeviceBroadcast otherType = arrival;
     otherType.deviceType = 3;
     CServiceBase::ServiceCtrlHandler(kControlDeviceEvent, kDbtDeviceArrival, &otherType);

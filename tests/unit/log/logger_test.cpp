@@ -15,7 +15,6 @@ namespace {
 
 class LoggerTest : public ::testing::Test {
 protected:
-
     std::string Read(const char* file) const {
         std::ifstream in(dir_ / file, std::ios::binary);
         std::stringstream ss;
@@ -26,7 +25,8 @@ protected:
     // each line starts with one.
     std::string Bodies(const char* file) const {
         const std::string all = Read(file);
-        static const std::regex prefix(R"(\d{4}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,3}: )");
+        static const std::regex prefix(
+            R"(\d{4}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,2}-\d{1,3}: )");
         std::string out;
         std::size_t pos = 0;
         while (pos < all.size()) {
@@ -55,8 +55,7 @@ TEST_F(LoggerTest, LineEndsFollowTheCrLfRule) {
     logger.Log({1, "already ends\r\n", 0});
     logger.Log({1, "no end", 0});
     logger.Flush();
-    EXPECT_EQ(Bodies("ServiceManager.log.txt"),
-              "Service start.\n\r\nalready ends\r\nno end\r\n");
+    EXPECT_EQ(Bodies("ServiceManager.log.txt"), "Service start.\n\r\nalready ends\r\nno end\r\n");
 }
 
 TEST_F(LoggerTest, SuppressedAndSilentChannelsWriteNothing) {
@@ -91,7 +90,8 @@ TEST_F(LoggerTest, LinesFromManyThreadsAreAllWrittenWhole) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 500; ++i) {
-                const std::string text = "t" + std::to_string(t) + " line " + std::to_string(i) + "\n";
+                const std::string text =
+                    "t" + std::to_string(t) + " line " + std::to_string(i) + "\n";
                 logger.Log({7, text.c_str(), 0});
             }
         });
