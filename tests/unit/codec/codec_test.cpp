@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "service/codec/picture_encoder.h"
+#include "codec/encode/picture_encoder.h"
 #include "tools/orvcodec/test_pictures.h"
 
 using namespace orv;

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "service/codec/picture_encoder.h"
-#include "sim/decode/picture_decoder.h"
+#include "codec/decode/picture_decoder.h"
+#include "codec/encode/picture_encoder.h"
 #include "tools/orvcodec/test_pictures.h"
 
 using namespace orv;

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/decode/picture_decoder.h"
 #include "common/bytes.h"
 #include "protocol/adapter/frame_packet.h"
-#include "sim/decode/picture_decoder.h"
 
 namespace orv::decode {
 

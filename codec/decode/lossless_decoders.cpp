@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sim/decode/decoders.h"
+#include "codec/decode/decoders.h"
 
 namespace orv::decode {
 namespace {

@@ -14,8 +14,8 @@
 // bounds the search on hostile input.
 #include <vector>
 
+#include "codec/decode/decoders.h"
 #include "protocol/adapter/predictive_model.h"
-#include "sim/decode/decoders.h"
 
 namespace orv::decode {
 namespace {

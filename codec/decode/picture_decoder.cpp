@@ -1,6 +1,6 @@
-#include "sim/decode/picture_decoder.h"
+#include "codec/decode/picture_decoder.h"
 
-#include "sim/decode/decoders.h"
+#include "codec/decode/decoders.h"
 
 namespace orv::decode {
 

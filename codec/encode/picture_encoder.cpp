@@ -1,8 +1,8 @@
-#include "service/codec/picture_encoder.h"
+#include "codec/encode/picture_encoder.h"
 
 #include <array>
 
-#include "service/codec/coders.h"
+#include "codec/encode/coders.h"
 
 namespace orv::codec {
 namespace {

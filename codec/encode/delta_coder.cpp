@@ -7,7 +7,7 @@
 // Tokens never cross a row. Each part is padded with zeros to 16 bytes.
 #include <vector>
 
-#include "service/codec/coders.h"
+#include "codec/encode/coders.h"
 
 namespace orv::codec {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "sim/decode/decoders.h"
+#include "codec/decode/decoders.h"
 
 namespace orv::decode {
 namespace {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "codec/encode/coders.h"
 #include "protocol/adapter/predictive_model.h"
-#include "service/codec/coders.h"
 
 namespace orv::codec {
 namespace {

@@ -11,7 +11,7 @@
 //   run of slot 1   8 bits 119 + 6-bit count, or 247 + 12-bit count
 #include <array>
 
-#include "service/codec/coders.h"
+#include "codec/encode/coders.h"
 
 namespace orv::codec {
 namespace {

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/encode/picture_encoder.h"
 #include "common/bytes.h"
-#include "service/codec/picture_encoder.h"
 
 namespace orv::codec {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "service/codec/coders.h"
+#include "codec/encode/coders.h"
 
 namespace orv::codec {
 namespace {
