@@ -25,7 +25,7 @@
 #include "service/wall/ui.h"
 #include "sim/adapter/sim_adapter.h"
 #include "sim/adapter/sim_config.h"
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace {
 

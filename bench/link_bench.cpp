@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "service/link/comm_usb.h"
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace {
 

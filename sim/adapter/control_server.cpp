@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "sim/adapter/sim_log.h"
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace orv::sim {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "protocol/adapter/packets.h"
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace orv::sim::test {
 

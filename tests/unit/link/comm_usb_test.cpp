@@ -20,12 +20,12 @@ using Op = FakeUsb::Op;
 
 namespace {
 
-bus::SettingDescriptor Setting(std::uint8_t alternate, std::size_t endpoints) {
-    bus::SettingDescriptor s{alternate, {}};
+usb::SettingDescriptor Setting(std::uint8_t alternate, std::size_t endpoints) {
+    usb::SettingDescriptor s{alternate, {}};
     const std::uint8_t addresses[] = {0x01, 0x02, 0x81, 0x82};
     for (std::size_t i = 0; i < endpoints; ++i)
         s.endpoints.push_back({i < 4 ? addresses[i] : static_cast<std::uint8_t>(0x80 | (i - 1)),
-                               bus::kEndpointTypeBulk, 512});
+                               usb::PipeType::kBulk, 512});
     return s;
 }
 
@@ -54,7 +54,8 @@ protected:
     }
 
     // A link over a fake device; the link owns it, the test keeps a view.
-    FakeUsb& Fake(std::vector<bus::SettingDescriptor> settings = bus::StandardAdapterDescriptor()) {
+    FakeUsb& Fake(std::vector<usb::SettingDescriptor> settings =
+                      usb::SettingsFromBus(bus::StandardAdapterDescriptor())) {
         auto fake = std::make_unique<FakeUsb>(std::move(settings));
         fake_ = fake.get();
         link_ = std::make_unique<COvwCommUSB>(std::move(fake));

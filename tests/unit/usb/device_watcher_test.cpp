@@ -1,4 +1,4 @@
-#include "platform/device_watcher.h"
+#include "platform/usb/device_watchers.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 #include "tests/unit/usb/test_device.h"
 
 using namespace orv;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 #include "tests/support/temp_dir.h"
 
 namespace orv::test {

@@ -1,4 +1,4 @@
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 #include <sys/socket.h>
 #include <sys/uio.h>
