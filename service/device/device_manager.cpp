@@ -5,10 +5,10 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "platform/virtual_controller.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
 #include "service/wall/ui.h"
-#include "sim/virtualusb/virtual_usb.h"
 
 namespace orv::device {
 
