@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 #include "platform/registry.h"
 #include "tools/orvfwtool/sample_images.h"
 

@@ -9,7 +9,7 @@
 #include <regex>
 #include <set>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 #include "platform/profile.h"
 #include "protocol/adapter/srom_info.h"
 #include "sim/adapter/control_server.h"

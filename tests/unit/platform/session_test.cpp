@@ -13,7 +13,7 @@
 #include "platform/power_request.h"
 #include "platform/process.h"
 #include "platform/session_launcher.h"
-#include "tests/unit/platform/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace orv::platform {
 namespace {

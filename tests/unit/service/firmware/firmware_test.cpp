@@ -9,7 +9,7 @@
 #include <fstream>
 #include <memory>
 
-#include "tests/unit/support/service_log_root.h"
+#include "tests/support/service_log_root.h"
 #include "tools/orvfwtool/sample_images.h"
 
 using namespace orv::adapter;

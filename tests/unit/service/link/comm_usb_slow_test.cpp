@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "service/link/comm_usb.h"
-#include "tests/unit/usb/test_device.h"
+#include "tests/support/test_device.h"
 
 using namespace orv;
 

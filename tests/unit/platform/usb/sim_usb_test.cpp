@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/unit/usb/test_device.h"
+#include "tests/support/test_device.h"
 
 using namespace orv;
 using namespace std::chrono_literals;

@@ -10,7 +10,7 @@
 #include "platform/usb/fake_usb.h"
 #include "platform/usb/sim_usb.h"
 #include "service/log/logger.h"
-#include "tests/unit/usb/test_device.h"
+#include "tests/support/test_device.h"
 
 using namespace orv;
 using link::COvwCommUSB;

@@ -19,20 +19,11 @@
 #include "service/link/comm_base.h"
 #include "sim/adapter/sim_adapter.h"
 #include "sim/adapter/sim_config.h"
+#include "tests/support/eventually.h"
 
 namespace orv::testing {
 
-// Polls `condition` every 10 ms for at most `timeout` (generous: the
-// behaviour under test has no deadline of its own).
-inline bool Eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
+using orv::test::Eventually;
 
 // The version query as the adapter start runs it, without the firmware
 // comparison (tests of the firmware update have their own).

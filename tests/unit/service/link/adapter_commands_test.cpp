@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/unit/support/service_log_root.h"
+#include "tests/support/service_log_root.h"
 
 using namespace orv::adapter;
 

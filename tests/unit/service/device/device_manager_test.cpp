@@ -9,7 +9,7 @@
 
 #include "service/log/logger.h"
 #include "service/wall/ui.h"
-#include "sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using namespace orv::device;
 using orv::testing::Eventually;

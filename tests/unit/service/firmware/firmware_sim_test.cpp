@@ -8,7 +8,7 @@
 #include "service/firmware/firmware_updater.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
-#include "tests/unit/adapter/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 #include "tools/orvfwtool/sample_images.h"
 
 namespace {

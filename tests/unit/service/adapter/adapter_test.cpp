@@ -10,7 +10,7 @@
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
 #include "service/wall/ui.h"
-#include "sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using namespace orv::adapter;
 using orv::testing::Eventually;

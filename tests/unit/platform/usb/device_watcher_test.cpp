@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "protocol/bus/bus_frame.h"
-#include "tests/unit/usb/test_device.h"
+#include "tests/support/test_device.h"
 
 using namespace orv;
 using platform::DeviceBroadcast;
