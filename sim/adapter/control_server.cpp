@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/adapter/sim_log.h"
 #include "protocol/bus/bus_frame.h"
+#include "sim/adapter/sim_log.h"
 
 namespace orv::sim {
 namespace {
