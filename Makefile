@@ -1,12 +1,14 @@
 # The two front-door commands. Both set up everything on a fresh Debian machine.
 #   make demo   run the simulated wall
 #   make test   build and run every test
-BUILD      ?= build
-ASAN_BUILD ?= build-asan
+BUILD       ?= build
+ASAN_BUILD  ?= build-asan
+CLANG_BUILD ?= build-clang
+TSAN_BUILD  ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build check-arrows test test-asan demo bench clean
+.PHONY: all deps configure build check-arrows test test-asan test-clang test-tsan format-check demo bench clean
 
 all: build
 
@@ -34,6 +36,26 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
+# The suite built with clang, every warning an error (the thread-safety
+# analysis included).
+test-clang: deps
+	CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORV_WERROR=ON -DORV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(CLANG_BUILD) -j $(JOBS)
+	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The suite under ThreadSanitizer; any report fails the test that caused it.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_TSAN=ON \
+	  -DORV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+# Every tracked C++ file as .clang-format wants it.
+format-check:
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 demo: build
 	@scripts/demo $(BUILD)
 
@@ -41,4 +63,4 @@ bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD)

@@ -11,11 +11,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <optional>
+
+#include "common/thread_annotations.h"
 
 namespace orv {
 
@@ -25,17 +25,17 @@ public:
     // Appends `item`; false (item not queued) when the queue was stopped.
     bool Push(T item) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (!running_) return false;
             items_.push_back(std::move(item));
         }
-        notEmpty_.notify_one();
+        notEmpty_.NotifyOne();
         return true;
     }
 
     // Removes and returns the oldest entry, or nothing when empty.
     std::optional<T> TryPop() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (items_.empty()) return std::nullopt;
         T item = std::move(items_.front());
         items_.pop_front();
@@ -44,7 +44,7 @@ public:
 
     // Returns a copy of the oldest entry without removing it.
     std::optional<T> Front() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (items_.empty()) return std::nullopt;
         return items_.front();
     }
@@ -52,22 +52,24 @@ public:
     // Blocks while the queue is empty and running. True when an entry is
     // there, false when the queue was stopped while empty.
     bool Wait() {
-        std::unique_lock lock(mutex_);
-        notEmpty_.wait(lock, [&] { return !items_.empty() || !running_; });
+        MutexLock lock(mutex_);
+        while (items_.empty() && running_) notEmpty_.Wait(mutex_);
         return !items_.empty();
     }
 
     // Like Wait, but gives up after `timeout` (false when still empty).
     bool WaitFor(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        notEmpty_.wait_for(lock, timeout, [&] { return !items_.empty() || !running_; });
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        MutexLock lock(mutex_);
+        while (items_.empty() && running_ && notEmpty_.WaitUntil(mutex_, deadline)) {
+        }
         return !items_.empty();
     }
 
     // Waits for an entry and removes it; nothing once stopped and empty.
     std::optional<T> WaitPop() {
-        std::unique_lock lock(mutex_);
-        notEmpty_.wait(lock, [&] { return !items_.empty() || !running_; });
+        MutexLock lock(mutex_);
+        while (items_.empty() && running_) notEmpty_.Wait(mutex_);
         if (items_.empty()) return std::nullopt;
         T item = std::move(items_.front());
         items_.pop_front();
@@ -78,27 +80,27 @@ public:
     // stay until popped (or drained by the owner).
     void Stop() {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             running_ = false;
         }
-        notEmpty_.notify_all();
+        notEmpty_.NotifyAll();
     }
 
     bool Running() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return running_;
     }
 
     std::size_t Size() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return items_.size();
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable notEmpty_;
-    std::deque<T> items_;
-    bool running_ = true;
+    mutable Mutex mutex_;
+    CondVar notEmpty_;
+    std::deque<T> items_ GUARDED_BY(mutex_);
+    bool running_ GUARDED_BY(mutex_) = true;
 };
 
 }  // namespace orv

@@ -14,7 +14,7 @@ std::size_t BlocksFor(std::size_t bytes, std::size_t blockSize) {
 
 CMemoryPool::CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::size_t growth)
     : blockSize_(blockSize == 0 ? 1 : blockSize), growthBlocks_(BlocksFor(growth, blockSize_)) {
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     AddChunk(BlocksFor(firstChunk, blockSize_));
 }
 
@@ -23,7 +23,7 @@ CMemoryPool::~CMemoryPool() {
 }
 
 void CMemoryPool::Destroy() {
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     chunks_.clear();
     nextChunk_ = nextBlock_ = usedBlocks_ = 0;
 }
@@ -80,7 +80,7 @@ void* CMemoryPool::FindRun(std::size_t blocks) {
 void* CMemoryPool::Allocate(std::size_t size) {
     if (size == 0) return nullptr;
     const std::size_t blocks = BlocksFor(size, blockSize_);
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     if (void* p = FindRun(blocks)) return p;
     const std::size_t grow = blocks > growthBlocks_ ? blocks : growthBlocks_;
     if (!AddChunk(grow)) return nullptr;
@@ -92,7 +92,7 @@ void* CMemoryPool::Allocate(std::size_t size) {
 bool CMemoryPool::Free(void* p) {
     if (p == nullptr) return false;
     const auto* addr = static_cast<const std::uint8_t*>(p);
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     for (Chunk& c : chunks_) {
         const std::uint8_t* base = c.memory.get();
         if (addr < base || addr >= base + c.blocks * blockSize_) continue;
@@ -110,14 +110,14 @@ bool CMemoryPool::Free(void* p) {
 }
 
 std::size_t CMemoryPool::TotalBlocks() const {
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     std::size_t n = 0;
     for (const Chunk& c : chunks_) n += c.blocks;
     return n;
 }
 
 std::size_t CMemoryPool::UsedBlocks() const {
-    std::lock_guard lock(mutex_);
+    orv::MutexLock lock(mutex_);
     return usedBlocks_;
 }
 

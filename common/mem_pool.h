@@ -16,8 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "common/thread_annotations.h"
 
 namespace MemPool {
 
@@ -66,17 +67,17 @@ private:
 
     static std::size_t FindInChunk(const Chunk& c, std::size_t blocks, std::size_t first,
                                    std::size_t last);
-    void* FindRun(std::size_t blocks);  // requires mutex_
-    bool AddChunk(std::size_t blocks);  // requires mutex_
+    void* FindRun(std::size_t blocks) REQUIRES(mutex_);
+    bool AddChunk(std::size_t blocks) REQUIRES(mutex_);
 
     const std::size_t blockSize_;
     const std::size_t growthBlocks_;
-    mutable std::mutex mutex_;
-    std::vector<Chunk> chunks_;
+    mutable orv::Mutex mutex_;
+    std::vector<Chunk> chunks_ GUARDED_BY(mutex_);
     // Where the previous allocation ended: chunk index and block index.
-    std::size_t nextChunk_ = 0;
-    std::size_t nextBlock_ = 0;
-    std::size_t usedBlocks_ = 0;
+    std::size_t nextChunk_ GUARDED_BY(mutex_) = 0;
+    std::size_t nextBlock_ GUARDED_BY(mutex_) = 0;
+    std::size_t usedBlocks_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace MemPool

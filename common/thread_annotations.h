@@ -5,8 +5,18 @@
 // which mutex they need held (REQUIRES) or must not hold (EXCLUDES), and
 // mutexes their order (ACQUIRED_AFTER). Under g++ the attributes compile away
 // and the wrapper is a plain std::mutex. A clang build checks them.
+//
+// `orv::CondVar` is the condition variable that goes with it: its waits take
+// the Mutex the caller holds (REQUIRES), so the analysis sees the condition
+// read under the lock. Callers loop on their own condition, as with every
+// condition variable (wake-ups may be spurious):
+//
+//     MutexLock lock(mutex_);
+//     while (!ready_) changed_.Wait(mutex_);
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #if defined(__clang__)
@@ -48,6 +58,25 @@ public:
 
 private:
     Mutex& mutex_;
+};
+
+// A condition variable over Mutex (std::condition_variable_any, which releases
+// and takes the Mutex itself). Notify from any thread, with or without the
+// Mutex held.
+class CondVar {
+public:
+    // Releases `mutex` until notified (or a spurious wake-up), then holds it
+    // again.
+    void Wait(Mutex& mutex) REQUIRES(mutex) { cv_.wait(mutex); }
+    // As Wait, but returns false once `deadline` has passed.
+    bool WaitUntil(Mutex& mutex, std::chrono::steady_clock::time_point deadline) REQUIRES(mutex) {
+        return cv_.wait_until(mutex, deadline) == std::cv_status::no_timeout;
+    }
+    void NotifyOne() { cv_.notify_one(); }
+    void NotifyAll() { cv_.notify_all(); }
+
+private:
+    std::condition_variable_any cv_;
 };
 
 }  // namespace orv

@@ -1,19 +1,27 @@
 #include <chrono>
+#include <optional>
 
 #include "platform/event.h"
 
 namespace orv::platform {
 namespace {
 
-// Waits on `cv` until `ready()` holds or the time-out passes.
-template <typename Pred>
-bool WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-               std::uint32_t timeoutMs, Pred ready) {
-    if (timeoutMs == kInfinite) {
-        cv.wait(lock, ready);
+using Clock = std::chrono::steady_clock;
+
+// When a wait of `timeoutMs` started now ends (kInfinite: never).
+std::optional<Clock::time_point> Deadline(std::uint32_t timeoutMs) {
+    if (timeoutMs == kInfinite) return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+// One sleep on `cv`; false once `deadline` has passed.
+bool WaitOnce(CondVar& cv, Mutex& mutex, std::optional<Clock::time_point> deadline)
+    REQUIRES(mutex) {
+    if (!deadline) {
+        cv.Wait(mutex);
         return true;
     }
-    return cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    return cv.WaitUntil(mutex, *deadline);
 }
 
 }  // namespace
@@ -23,23 +31,25 @@ Event::Event(ResetMode mode, bool initiallySet)
 
 void Event::Set() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         signalled_ = true;
     }
     if (manual_)
-        cv_.notify_all();
+        cv_.NotifyAll();
     else
-        cv_.notify_one();
+        cv_.NotifyOne();
 }
 
 void Event::Reset() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     signalled_ = false;
 }
 
 bool Event::Wait(std::uint32_t timeoutMs) {
-    std::unique_lock lock(mutex_);
-    if (!WaitUntil(cv_, lock, timeoutMs, [&] { return signalled_; })) return false;
+    const std::optional<Clock::time_point> deadline = Deadline(timeoutMs);
+    MutexLock lock(mutex_);
+    while (!signalled_)
+        if (!WaitOnce(cv_, mutex_, deadline) && !signalled_) return false;
     if (!manual_) signalled_ = false;
     return true;
 }
@@ -49,17 +59,19 @@ Semaphore::Semaphore(std::uint32_t initial, std::uint32_t maximum)
 
 bool Semaphore::Release(std::uint32_t count) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (count > maximum_ - count_) return false;
         count_ += count;
     }
-    cv_.notify_all();
+    cv_.NotifyAll();
     return true;
 }
 
 bool Semaphore::Wait(std::uint32_t timeoutMs) {
-    std::unique_lock lock(mutex_);
-    if (!WaitUntil(cv_, lock, timeoutMs, [&] { return count_ > 0; })) return false;
+    const std::optional<Clock::time_point> deadline = Deadline(timeoutMs);
+    MutexLock lock(mutex_);
+    while (count_ == 0)
+        if (!WaitOnce(cv_, mutex_, deadline) && count_ == 0) return false;
     --count_;
     return true;
 }

@@ -141,17 +141,78 @@ bool ScmClient::CreateService(const std::string& serviceName, const std::string&
 
     // Written to a temporary file and renamed, so a unit file is never seen
     // half written.
+    //
+    // Restart=on-failure brings the wall back after a crash; a clean stop
+    // (exit 0 after SIGTERM) stays stopped.
+    //
+    // Hardening, as far as the service's work allows:
+    // - Runtime/State/Logs/ConfigurationDirectory: systemd creates
+    //   /run/orv-videowall, /var/lib/orv-videowall, /var/log/orv-videowall
+    //   and /etc/orv-videowall before the start; the runtime folder goes away
+    //   on stop but survives an automatic restart.
+    // - ProtectSystem=full (/usr, /boot, /efi and /etc read-only), not
+    //   "strict": the desktop helper is started from this process and keeps
+    //   its mount namespace, and it must write in the user's home, /tmp
+    //   (X11 sockets) and /run/user. For the same reason there is no
+    //   ProtectHome, PrivateTmp or ProtectProc (the session's environment is
+    //   read from /proc/<pid>/environ of its processes).
+    // - No PrivateDevices or PrivateIPC: the service opens the USB devices and
+    //   shares POSIX shared memory in /dev/shm with the display driver and
+    //   the panel in user sessions. DevicePolicy=closed with
+    //   DeviceAllow=char-usb_device rw keeps /dev to the USB device nodes
+    //   (plus the pseudo devices systemd always allows).
+    // - NoNewPrivileges: the service only drops privileges (setuid/setgid to
+    //   the session's user), it never gains them through exec.
+    // - CapabilityBoundingSet: CAP_SETUID, CAP_SETGID (run the helper as the
+    //   user, with its groups), CAP_KILL (signal that helper),
+    //   CAP_SYS_PTRACE (read another user's /proc/<pid>/environ),
+    //   CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER and CAP_CHOWN
+    //   (device nodes and the shared-memory objects of other users). No
+    //   CAP_NET_BIND_SERVICE: ports 1030, 2000 and 3260 are above 1023.
+    // - RestrictAddressFamilies: AF_INET/AF_INET6 (TCP 1030 and 2000, UDP
+    //   3260), AF_UNIX (sd-bus to logind, sd_notify, the simulated bus) and
+    //   AF_NETLINK (USB hot-plug events).
+    // - The kernel-facing protections (tunables, modules, logs, control
+    //   groups, clock, hostname), RestrictNamespaces, RestrictRealtime,
+    //   RestrictSUIDSGID, LockPersonality and SystemCallArchitectures=native
+    //   take nothing the service uses. MemoryDenyWriteExecute is left out: it
+    //   is inherited by the desktop helper, which may run a JIT.
     const std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
         out << "[Unit]\n"
             << "Description=" << serviceName << "\n"
-            << "After=network.target\n\n"
+            << "After=network.target systemd-logind.service\n\n"
             << "[Service]\n"
             << "Type=notify\n"
             << "NotifyAccess=main\n"
             << "ExecStart=" << programPath << "\n"
-            << "TimeoutStopSec=60\n\n"
+            << "Restart=on-failure\n"
+            << "RestartSec=2\n"
+            << "TimeoutStopSec=60\n"
+            << "RuntimeDirectory=orv-videowall\n"
+            << "RuntimeDirectoryPreserve=restart\n"
+            << "StateDirectory=orv-videowall\n"
+            << "LogsDirectory=orv-videowall\n"
+            << "ConfigurationDirectory=orv-videowall\n"
+            << "ProtectSystem=full\n"
+            << "DevicePolicy=closed\n"
+            << "DeviceAllow=char-usb_device rw\n"
+            << "NoNewPrivileges=yes\n"
+            << "CapabilityBoundingSet=CAP_SETUID CAP_SETGID CAP_KILL CAP_SYS_PTRACE "
+               "CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_CHOWN\n"
+            << "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+            << "ProtectKernelTunables=yes\n"
+            << "ProtectKernelModules=yes\n"
+            << "ProtectKernelLogs=yes\n"
+            << "ProtectControlGroups=yes\n"
+            << "ProtectClock=yes\n"
+            << "ProtectHostname=yes\n"
+            << "RestrictNamespaces=yes\n"
+            << "RestrictRealtime=yes\n"
+            << "RestrictSUIDSGID=yes\n"
+            << "LockPersonality=yes\n"
+            << "SystemCallArchitectures=native\n\n"
             << "[Install]\n"
             << "WantedBy=multi-user.target\n";
         out.flush();

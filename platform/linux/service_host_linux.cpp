@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "common/thread_annotations.h"
 #include "platform/service_host.h"
 
 namespace orv::platform {
@@ -21,15 +21,16 @@ namespace {
 // The one dispatcher of the process. mutex guards every field; it is never
 // held while the handler or the service-main function runs.
 struct Dispatcher {
-    std::mutex mutex;
-    bool running = false;
-    std::string serviceName;
-    ControlHandler handler;
-    std::deque<DeviceBroadcast> deviceEvents;
-    bool stopRequested = false;  // a stop signal arrived before the handler
-    bool stopped = false;        // the service reported kServiceStopped
-    bool mainEnded = false;      // the service-main thread returned
-    int wakeFd = -1;             // eventfd: something above changed
+    Mutex mutex;
+    bool running GUARDED_BY(mutex) = false;
+    std::string serviceName GUARDED_BY(mutex);
+    ControlHandler handler GUARDED_BY(mutex);
+    std::deque<DeviceBroadcast> deviceEvents GUARDED_BY(mutex);
+    // A stop signal arrived before the handler.
+    bool stopRequested GUARDED_BY(mutex) = false;
+    bool stopped GUARDED_BY(mutex) = false;    // the service reported kServiceStopped
+    bool mainEnded GUARDED_BY(mutex) = false;  // the service-main thread returned
+    int wakeFd GUARDED_BY(mutex) = -1;         // eventfd: something above changed
 };
 
 Dispatcher& TheDispatcher() {
@@ -37,7 +38,7 @@ Dispatcher& TheDispatcher() {
     return d;
 }
 
-void Wake(Dispatcher& d) {
+void Wake(Dispatcher& d) REQUIRES(d.mutex) {
     if (d.wakeFd >= 0) {
         const std::uint64_t one = 1;
         (void)!write(d.wakeFd, &one, sizeof one);
@@ -89,7 +90,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
         return err;
     }
     {
-        std::lock_guard lock(d.mutex);
+        MutexLock lock(d.mutex);
         d.running = true;
         d.handler = nullptr;
         d.deviceEvents.clear();
@@ -101,7 +102,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
     std::thread serviceMainThread([&] {
         pthread_setname_np(pthread_self(), "orv-svc-main");
         serviceMain(argc, argv);
-        std::lock_guard lock(d.mutex);
+        MutexLock lock(d.mutex);
         d.mainEnded = true;
         Wake(d);
     });
@@ -112,7 +113,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (read(signalFd, &info, sizeof info) == sizeof info) {
-                std::lock_guard lock(d.mutex);
+                MutexLock lock(d.mutex);
                 d.stopRequested = true;
             }
         }
@@ -127,7 +128,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
             std::uint32_t control = 0;
             DeviceBroadcast event;
             {
-                std::lock_guard lock(d.mutex);
+                MutexLock lock(d.mutex);
                 if (d.stopped || !d.handler) break;
                 handler = d.handler;
                 if (d.stopRequested) {
@@ -147,7 +148,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
                 handler(kControlDeviceEvent, event.eventType, &event);
         }
 
-        std::lock_guard lock(d.mutex);
+        MutexLock lock(d.mutex);
         // The loop ends when the service has stopped, or when service main
         // returned without ever registering a handler (start abandoned).
         if (d.stopped || (d.mainEnded && !d.handler)) break;
@@ -155,7 +156,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
 
     serviceMainThread.join();
     {
-        std::lock_guard lock(d.mutex);
+        MutexLock lock(d.mutex);
         d.running = false;
         d.handler = nullptr;
         d.deviceEvents.clear();
@@ -170,7 +171,7 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
 bool ServiceDispatcher::RegisterControlHandler(const std::string& serviceName,
                                                ControlHandler handler) {
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     if (!d.running || d.serviceName != serviceName) return false;
     d.handler = std::move(handler);
     Wake(d);  // a stop that came in before the handler is delivered now
@@ -180,7 +181,7 @@ bool ServiceDispatcher::RegisterControlHandler(const std::string& serviceName,
 bool ServiceDispatcher::SetServiceStatus(const ServiceStatus& status) {
     Notify(status);
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     if (!d.running) return false;
     if (status.currentState == kServiceStopped) {
         d.stopped = true;
@@ -191,7 +192,7 @@ bool ServiceDispatcher::SetServiceStatus(const ServiceStatus& status) {
 
 bool ServiceDispatcher::PostDeviceEvent(const DeviceBroadcast& event) {
     Dispatcher& d = TheDispatcher();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     if (!d.running || d.stopped) return false;
     d.deviceEvents.push_back(event);
     Wake(d);

@@ -230,7 +230,7 @@ SessionLauncher::Result SessionLauncher::Launch(const std::string& program,
         return Result::kFailed;
     }
     {
-        std::lock_guard lock(childrenMutex_);
+        MutexLock lock(childrenMutex_);
         children_.push_back(child);
     }
     if (pid) *pid = child;
@@ -238,13 +238,13 @@ SessionLauncher::Result SessionLauncher::Launch(const std::string& program,
 }
 
 void SessionLauncher::ReapEnded() {
-    std::lock_guard lock(childrenMutex_);
+    MutexLock lock(childrenMutex_);
     std::erase_if(children_, [](int child) { return waitpid(child, nullptr, WNOHANG) != 0; });
 }
 
 int SessionLauncher::WaitForExit(int pid, std::uint32_t timeoutMs) {
     {
-        std::lock_guard lock(childrenMutex_);
+        MutexLock lock(childrenMutex_);
         if (std::find(children_.begin(), children_.end(), pid) == children_.end()) return -1;
     }
     const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -259,7 +259,7 @@ int SessionLauncher::WaitForExit(int pid, std::uint32_t timeoutMs) {
     close(pidFd);
     int status = 0;
     if (rc <= 0 || waitpid(pid, &status, 0) != pid) return -1;
-    std::lock_guard lock(childrenMutex_);
+    MutexLock lock(childrenMutex_);
     std::erase(children_, pid);
     return StatusOf(status);
 }

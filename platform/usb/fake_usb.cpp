@@ -20,7 +20,7 @@ FakeUsb::FakeUsb(std::vector<SettingDescriptor> settings, std::chrono::microseco
       in_(std::numeric_limits<std::size_t>::max()) {}
 
 void FakeUsb::FailNext(Op op, ErrorCode code, std::uint8_t arg) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failures_.push_back({op, code, arg});
 }
 
@@ -30,24 +30,24 @@ void FakeUsb::QueueIn(std::uint8_t pipeId, std::vector<std::uint8_t> data) {
 
 void FakeUsb::Unplug() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         unplugged_ = true;
     }
     in_.Close(platform::kErrorDeviceNotConnected);
 }
 
 std::vector<std::string> FakeUsb::Calls() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return calls_;
 }
 
 std::vector<FakeUsb::Transfer> FakeUsb::Writes() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return writes_;
 }
 
 bool FakeUsb::Enter(const std::string& call, State needed) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     calls_.push_back(call);
     if (state_ != needed) {
         SetLastError(needed == State::kIdle && state_ != State::kFreed
@@ -64,7 +64,7 @@ bool FakeUsb::Enter(const std::string& call, State needed) {
 
 bool FakeUsb::Enter(const std::string& call, State needed, Op op, std::uint8_t arg) {
     if (!Enter(call, needed)) return false;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = failures_.begin(); it != failures_.end(); ++it) {
         if (it->op == op && it->arg == arg) {
             SetLastError(it->code);
@@ -77,7 +77,7 @@ bool FakeUsb::Enter(const std::string& call, State needed, Op op, std::uint8_t a
 
 bool FakeUsb::Open(const std::string& devicePath) {
     if (!Enter("Open " + devicePath, State::kIdle, Op::kOpen, 0)) return false;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (unplugged_) {
         SetLastError(platform::kErrorFileNotFound);
         return false;
@@ -89,7 +89,7 @@ bool FakeUsb::Open(const std::string& devicePath) {
 bool FakeUsb::Initialize() {
     if (!Enter("Initialize", State::kOpen, Op::kInitialize, 0)) return false;
     settings_.Assign(descriptor_);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     state_ = State::kReady;
     return true;
 }
@@ -142,7 +142,7 @@ bool FakeUsb::WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::ui
         SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     writes_.push_back({pipeId, std::vector<std::uint8_t>(buffer, buffer + length)});
     transferred = length;
     return true;
@@ -164,7 +164,7 @@ bool FakeUsb::FlushPipe(std::uint8_t pipeId) {
 
 void FakeUsb::Free() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         calls_.push_back("Free");
         state_ = State::kFreed;
     }

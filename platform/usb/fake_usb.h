@@ -19,11 +19,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "platform/usb/in_pipes.h"
 #include "platform/usb/setting_table.h"
 #include "platform/usb/sim_usb.h"
@@ -97,20 +97,20 @@ private:
 
     // Records the call; false (last error set) when it is scripted to fail
     // or the fake is not in `needed` state.
-    bool Enter(const std::string& call, State needed);
-    bool Enter(const std::string& call, State needed, Op op, std::uint8_t arg);
+    bool Enter(const std::string& call, State needed) EXCLUDES(mutex_);
+    bool Enter(const std::string& call, State needed, Op op, std::uint8_t arg) EXCLUDES(mutex_);
 
     const std::vector<SettingDescriptor> descriptor_;
     const std::chrono::microseconds timeoutUnit_;
     SettingTable settings_;
     InPipes in_;
 
-    mutable std::mutex mutex_;
-    State state_ = State::kIdle;      // guarded by mutex_
-    bool unplugged_ = false;          // guarded by mutex_
-    std::vector<Failure> failures_;   // guarded by mutex_
-    std::vector<std::string> calls_;  // guarded by mutex_
-    std::vector<Transfer> writes_;    // guarded by mutex_
+    mutable Mutex mutex_;
+    State state_ GUARDED_BY(mutex_) = State::kIdle;
+    bool unplugged_ GUARDED_BY(mutex_) = false;
+    std::vector<Failure> failures_ GUARDED_BY(mutex_);
+    std::vector<std::string> calls_ GUARDED_BY(mutex_);
+    std::vector<Transfer> writes_ GUARDED_BY(mutex_);
 };
 
 }  // namespace orv::usb

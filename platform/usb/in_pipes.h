@@ -18,14 +18,13 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "platform/error.h"
 #include "platform/usb/setting_table.h"
 
@@ -65,10 +64,10 @@ private:
     static std::size_t Index(std::uint8_t pipeId) { return pipeId & 0x0F; }
 
     const std::size_t byteLimit_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::array<Queue, 16> queues_;    // guarded by mutex_
-    platform::ErrorCode closed_ = 0;  // guarded by mutex_
+    Mutex mutex_;
+    CondVar changed_;
+    std::array<Queue, 16> queues_ GUARDED_BY(mutex_);
+    platform::ErrorCode closed_ GUARDED_BY(mutex_) = 0;
 };
 
 // A backend's ReadPipe once the pipe passed its setting checks: refuses an

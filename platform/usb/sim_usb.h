@@ -32,10 +32,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "common/thread_annotations.h"
 #include "platform/usb/in_pipes.h"
 #include "platform/usb/setting_table.h"
 #include "platform/usb/usb_interface.h"
@@ -79,7 +79,7 @@ private:
     // Sends one frame; on failure closes the connection and sets 1167 (or
     // 121 when the send timed out after `timeoutMs`).
     bool Send(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload,
-              std::uint32_t timeoutMs);
+              std::uint32_t timeoutMs) EXCLUDES(sendMutex_);
     void DeviceGone();
     void ReaderThread();
 
@@ -92,8 +92,8 @@ private:
     int socket_ = -1;
     SettingTable settings_;
     InPipes in_;
-    std::mutex sendMutex_;
-    std::uint32_t sendTimeoutMs_ = 0;  // the socket's send time-out; guarded by sendMutex_
+    Mutex sendMutex_;
+    std::uint32_t sendTimeoutMs_ GUARDED_BY(sendMutex_) = 0;  // the socket's send time-out
     std::thread reader_;
 };
 

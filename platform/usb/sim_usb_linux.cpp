@@ -172,7 +172,7 @@ bool SimUsb::FlushPipe(std::uint8_t pipeId) {
 
 bool SimUsb::Send(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload,
                   std::uint32_t timeoutMs) {
-    std::lock_guard lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (gone_ || socket_ < 0) {
         SetLastError(kErrorDeviceNotConnected);
         return false;
@@ -230,7 +230,7 @@ void SimUsb::Free() {
     in_.Close(platform::kErrorOperationAborted);
     if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
     if (reader_.joinable()) reader_.join();
-    std::lock_guard lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (socket_ >= 0) close(socket_);
     socket_ = -1;
 }

@@ -181,7 +181,8 @@ void COvwAdapter::Commit() {
     if (!link_) return;
     Packet commit = BuildControlCommand(CommitBody());
     std::uint32_t length = static_cast<std::uint32_t>(commit.size());
-    link_->Write(kPipeOutCommands, commit.data(), length);
+    if (const int r = link_->Write(kPipeOutCommands, commit.data(), length); r != link::kLinkOk)
+        ServiceLog("COvwAdapter::Commit():link write failed, result=%d\n", r);
 }
 
 bool COvwAdapter::Enqueue(const std::uint8_t* packet, std::uint32_t length) {
@@ -377,7 +378,10 @@ void COvwAdapter::ShowFrame(std::uint32_t frameNumber) {
     if (!link_ || !showFrame_.Claim(frameNumber)) return;
     Packet packet = BuildShowFrame(frameNumber);
     std::uint32_t length = static_cast<std::uint32_t>(packet.size());
-    link_->Write(kPipeOutCommands, packet.data(), length);
+    // Dropped on purpose: a failed write was logged by the link, which is
+    // broken from then on, and a frame not shown is never acknowledged, which
+    // the frame path already handles. A line per frame would flood the log.
+    (void)link_->Write(kPipeOutCommands, packet.data(), length);
 }
 
 void COvwAdapter::SendThread() {

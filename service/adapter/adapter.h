@@ -195,7 +195,7 @@ private:
     std::vector<std::pair<bool, int>> plugQueue_ GUARDED_BY(plugQueueMutex_);  // {plug in, port}
 
     Mutex commitMutex_;
-    mutable Mutex modeSetLock_;
+    mutable Mutex modeSetLock_ ACQUIRED_BEFORE(monitorMutex_);
     Mutex powerMutex_;
     int powered_ GUARDED_BY(powerMutex_) = 0;
 

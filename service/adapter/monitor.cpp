@@ -160,7 +160,11 @@ void COvwMonitor::ShowDisplayID(int monitorId, int screenIndex) {
         std::vector<std::uint8_t> packet(kIdentificationPacketSize);
         std::uint32_t length =
             encoder.EncodeFramePacket(d, static_cast<unsigned>(screenIndex & 1), packet);
-        if (length != 0) link->Write(kPipeOutCommands, packet.data(), length);
+        if (length == 0)
+            ServiceLog("COvwMonitor::ShowDisplayID():Failed to encode the picture\n");
+        else if (const int r = link->Write(kPipeOutCommands, packet.data(), length);
+                 r != link::kLinkOk)
+            ServiceLog("COvwMonitor::ShowDisplayID():link write failed, result=%d\n", r);
     }
     ServiceLog("--COvwMonitor::ShowDisplayID(),MonitorID=%d.--\n", monitorId);
 }

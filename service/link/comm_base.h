@@ -21,16 +21,19 @@ inline constexpr int kLinkBroken = -1;
 
 class COvwCommBase {
 public:
-    virtual int Connect(const std::string& devicePath) = 0;
+    [[nodiscard]] virtual int Connect(const std::string& devicePath) = 0;
     virtual int Disconnect() = 0;
     // `length`: in, the buffer size; out, the bytes received.
-    virtual int Read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& length) = 0;
+    [[nodiscard]] virtual int Read(std::uint8_t pipe, std::uint8_t* buffer,
+                                   std::uint32_t& length) = 0;
     // `length`: in, the bytes to send; out, the bytes sent.
-    virtual int Write(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& length) = 0;
+    [[nodiscard]] virtual int Write(std::uint8_t pipe, std::uint8_t* buffer,
+                                    std::uint32_t& length) = 0;
     // Write the request, then read the reply, as one exchange. Request and
     // reply may be the same buffer.
-    virtual int Transact(std::uint8_t outPipe, std::uint8_t* request, std::uint32_t& requestLength,
-                         std::uint8_t inPipe, std::uint8_t* reply, std::uint32_t& replyLength) = 0;
+    [[nodiscard]] virtual int Transact(std::uint8_t outPipe, std::uint8_t* request,
+                                       std::uint32_t& requestLength, std::uint8_t inPipe,
+                                       std::uint8_t* reply, std::uint32_t& replyLength) = 0;
 
 protected:
     ~COvwCommBase() = default;

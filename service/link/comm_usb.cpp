@@ -143,7 +143,7 @@ int COvwCommUSB::Write(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& l
 int COvwCommUSB::Transact(std::uint8_t outPipe, std::uint8_t* request, std::uint32_t& requestLength,
                           std::uint8_t inPipe, std::uint8_t* reply, std::uint32_t& replyLength) {
     if (const int r = Ready(); r != kLinkOk) return r;
-    std::lock_guard lock(exchangeLock_);
+    MutexLock lock(exchangeLock_);
     if (const usb::ErrorCode err = WriteOnce(outPipe, request, requestLength);
         err != platform::kErrorSuccess) {
         ServiceLog("WinUsb_WritePipe error!\n");

@@ -28,9 +28,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "common/thread_annotations.h"
 #include "platform/usb/usb_interface.h"
 #include "service/link/comm_base.h"
 
@@ -51,7 +51,7 @@ public:
 
     // 0 connected; 1 the device cannot be opened or initialised; 2 no usable
     // interface setting (see QueryUSBInterface). Called once per link.
-    int Connect(const std::string& devicePath) override;
+    [[nodiscard]] int Connect(const std::string& devicePath) override;
     // Sets up the link over an interface that is already open and
     // initialised (the device manager's enumeration path), taking it over.
     // 0, or 2 when no setting qualifies or a pipe cannot be queried.
@@ -59,10 +59,12 @@ public:
     // Aborts and flushes every pipe and frees the interface. Does not take
     // the exchange lock and does not clear LinkBroken. Returns 0.
     int Disconnect() override;
-    int Read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& length) override;
-    int Write(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& length) override;
-    int Transact(std::uint8_t outPipe, std::uint8_t* request, std::uint32_t& requestLength,
-                 std::uint8_t inPipe, std::uint8_t* reply, std::uint32_t& replyLength) override;
+    [[nodiscard]] int Read(std::uint8_t pipe, std::uint8_t* buffer, std::uint32_t& length) override;
+    [[nodiscard]] int Write(std::uint8_t pipe, std::uint8_t* buffer,
+                            std::uint32_t& length) override;
+    [[nodiscard]] int Transact(std::uint8_t outPipe, std::uint8_t* request,
+                               std::uint32_t& requestLength, std::uint8_t inPipe,
+                               std::uint8_t* reply, std::uint32_t& replyLength) override;
 
     bool LinkBroken() const { return linkBroken_ != 0; }
     bool Connected() const { return connected_ != 0; }
@@ -87,7 +89,8 @@ private:
     std::atomic<std::int32_t> connected_{0};
     std::array<std::uint8_t, kMaxPipes> pipes_{};
     std::uint8_t pipeCount_ = 0;
-    std::mutex exchangeLock_;
+    // Guards no field: it keeps a request and its reply together on the link.
+    Mutex exchangeLock_;
 };
 
 }  // namespace orv::link

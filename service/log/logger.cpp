@@ -57,8 +57,8 @@ void Logger::Log(const LogMessage& message) {
 
 void Logger::Flush() {
     const std::uint64_t target = queued_.load(std::memory_order_acquire);
-    std::unique_lock lock(flushMutex_);
-    flushed_.wait(lock, [&] { return handled_ >= target || stopped_; });
+    MutexLock lock(flushMutex_);
+    while (handled_ < target && !stopped_) flushed_.Wait(flushMutex_);
 }
 
 void Logger::WriterThread() {
@@ -68,12 +68,12 @@ void Logger::WriterThread() {
         if (!entry || stopped_) break;
         if (entry->suppress == 0) Write(*entry);
         {
-            std::lock_guard lock(flushMutex_);
+            MutexLock lock(flushMutex_);
             ++handled_;
         }
-        flushed_.notify_all();
+        flushed_.NotifyAll();
     }
-    flushed_.notify_all();
+    flushed_.NotifyAll();
 }
 
 void Logger::Write(const Entry& entry) const {

@@ -18,13 +18,12 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "common/blocking_fifo.h"
+#include "common/thread_annotations.h"
 
 namespace orv::log {
 
@@ -79,9 +78,9 @@ private:
     // Lines accepted by Log, and lines the writer has finished with. Flush
     // waits on flushed_ for handled_ to catch up. flushMutex_ is a leaf lock.
     std::atomic<std::uint64_t> queued_{0};
-    std::mutex flushMutex_;
-    std::condition_variable flushed_;
-    std::uint64_t handled_ = 0;  // guarded by flushMutex_
+    Mutex flushMutex_;
+    CondVar flushed_;
+    std::uint64_t handled_ GUARDED_BY(flushMutex_) = 0;
 
     std::thread writer_;
 };

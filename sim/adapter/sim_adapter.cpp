@@ -84,6 +84,7 @@ std::unique_ptr<SimAdapter> SimAdapter::Create(const AdapterConfig& config, std:
             if (!edid) return nullptr;
             state.edid = std::move(*edid);
         }
+        MutexLock lock(a->stateMutex_);  // not shared yet, but the member is guarded
         a->monitors_[m.port] = std::move(state);
     }
     return a;
@@ -110,7 +111,7 @@ bool SimAdapter::Attached() const {
 }
 
 bool SimAdapter::Attach(std::string* error) {
-    std::lock_guard lifecycle(lifecycleMutex_);
+    MutexLock lifecycle(lifecycleMutex_);
     if (attached_) return true;
     wakeFd_ = eventfd(0, EFD_CLOEXEC);
     listenFd_ = wakeFd_ < 0 ? -1 : bus::ListenAt(SocketPath());
@@ -129,19 +130,19 @@ bool SimAdapter::Attach(std::string* error) {
 }
 
 void SimAdapter::Detach() {
-    std::lock_guard lifecycle(lifecycleMutex_);
+    MutexLock lifecycle(lifecycleMutex_);
     if (!attached_) return;
     // The file goes first: to the host that is the device leaving.
     unlink(SocketPath().c_str());
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         stopping_ = true;
     }
-    notifierWake_.notify_all();
+    notifierWake_.NotifyAll();
     const std::uint64_t one = 1;
     (void)!write(wakeFd_, &one, sizeof one);
     {
-        std::lock_guard lock(connMutex_);
+        MutexLock lock(connMutex_);
         if (connFd_ >= 0) shutdown(connFd_, SHUT_RDWR);
     }
     io_.join();
@@ -156,7 +157,7 @@ void SimAdapter::Detach() {
 // ---------------------------------------------------------------- control
 
 bool SimAdapter::Plug(std::uint8_t port, std::optional<std::vector<std::uint8_t>> edid) {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     MonitorState& m = monitors_[port];
     if (m.port == 0) {
         MonitorConfig generated;
@@ -171,7 +172,7 @@ bool SimAdapter::Plug(std::uint8_t port, std::optional<std::vector<std::uint8_t>
 }
 
 bool SimAdapter::Unplug(std::uint8_t port) {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     auto it = monitors_.find(port);
     if (it == monitors_.end() || !it->second.plugged) return false;
     it->second.plugged = false;
@@ -181,11 +182,11 @@ bool SimAdapter::Unplug(std::uint8_t port) {
 
 void SimAdapter::MarkPlugChangeLocked() {
     plugChangePending_ = true;
-    notifierWake_.notify_all();
+    notifierWake_.NotifyAll();
 }
 
 void SimAdapter::SetAcksEnabled(bool enabled) {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     acksEnabled_ = enabled;
     if (!enabled) acks_.clear();
 }
@@ -195,35 +196,35 @@ void SimAdapter::SetLinkBroken(bool broken) {
 }
 
 void SimAdapter::CorruptNextEdid(EdidCorruption how, unsigned count) {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     corruption_ = how;
     corruptionsLeft_ = how == EdidCorruption::kNone ? 0 : count;
 }
 
 AdapterStats SimAdapter::Stats() const {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     return stats_;
 }
 
 std::vector<std::string> SimAdapter::RecentViolations() const {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     return {violations_.begin(), violations_.end()};
 }
 
 std::uint8_t SimAdapter::MonitorMask() const {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     return MaskLocked();
 }
 
 std::optional<MonitorState> SimAdapter::Monitor(std::uint8_t port) const {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     auto it = monitors_.find(port);
     if (it == monitors_.end()) return std::nullopt;
     return it->second;
 }
 
 Topology SimAdapter::CurrentTopology() const {
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     return topology_;
 }
 
@@ -242,7 +243,7 @@ bool SimAdapter::HasEndpointLocked(std::uint8_t endpoint) const {
 
 void SimAdapter::Violation(const std::string& what) {
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         ++stats_.violations;
         violations_.push_back(what);
         if (violations_.size() > kViolationsKept) violations_.pop_front();
@@ -253,10 +254,10 @@ void SimAdapter::Violation(const std::string& what) {
 // ---------------------------------------------------------------- sending
 
 bool SimAdapter::SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload) {
-    std::lock_guard send(sendMutex_);
+    MutexLock send(sendMutex_);
     int fd;
     {
-        std::lock_guard lock(connMutex_);
+        MutexLock lock(connMutex_);
         fd = connFd_;
     }
     return fd >= 0 && bus::SendFrame(fd, kind, endpoint, payload);
@@ -265,7 +266,7 @@ bool SimAdapter::SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::Cons
 bool SimAdapter::SendIn(std::uint8_t endpoint, bytes::ConstBytes packet) {
     if (broken_) return false;
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         if (!HasEndpointLocked(endpoint)) return false;
     }
     return SendRaw(bus::FrameKind::kIn, endpoint, packet);
@@ -292,11 +293,11 @@ void SimAdapter::IoThread() {
 
 void SimAdapter::Serve(int fd) {
     {
-        std::lock_guard lock(connMutex_);
+        MutexLock lock(connMutex_);
         connFd_ = fd;
     }
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         connected_ = true;
         powered_ = false;
         plugChangePending_ = false;
@@ -305,7 +306,7 @@ void SimAdapter::Serve(int fd) {
         for (auto& e : topology_) e = adapter::ScreenEntry{};
         nextKeepAlive_ = Clock::now() + std::chrono::milliseconds(config_.keepAliveMs);
     }
-    notifierWake_.notify_all();
+    notifierWake_.NotifyAll();
     SimLog("%s: host connected", Name().c_str());
     SendRaw(bus::FrameKind::kDesc, 0, bus::EncodeDescriptor(config_.descriptor));
 
@@ -340,18 +341,18 @@ void SimAdapter::Serve(int fd) {
     }
 
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         connected_ = false;
         acks_.clear();
     }
     {
-        std::lock_guard lock(connMutex_);
+        MutexLock lock(connMutex_);
         connFd_ = -1;
     }
     shutdown(fd, SHUT_RDWR);
     {
         // A notification being sent finishes (or fails) before the close.
-        std::lock_guard send(sendMutex_);
+        MutexLock send(sendMutex_);
         close(fd);
     }
     SimLog("%s: host disconnected", Name().c_str());
@@ -359,7 +360,7 @@ void SimAdapter::Serve(int fd) {
 
 void SimAdapter::NotifierThread() {
     NameThread("ntf", index_);
-    std::unique_lock lock(stateMutex_);
+    stateMutex_.lock();
     while (!stopping_) {
         const auto now = Clock::now();
         struct Outgoing {
@@ -382,24 +383,24 @@ void SimAdapter::NotifierThread() {
             }
         }
         if (!out.empty()) {
-            lock.unlock();
+            stateMutex_.unlock();  // never held while sending
             std::uint64_t sentAcks = 0;
             for (const Outgoing& o : out)
                 if (SendIn(adapter::kPipeInNotify, o.packet) && o.ack) ++sentAcks;
-            lock.lock();
+            stateMutex_.lock();
             stats_.acks += sentAcks;
             continue;
         }
+        // Nothing is due now (the lock has been held since the checks above).
         // Without a host there is nothing to time; a new host (its first
-        // keep-alive is due) wakes the thread like any other change.
-        const bool wasConnected = connected_;
+        // keep-alive is due) wakes the thread like any other change. Every
+        // wake-up, the deadline's included, goes round the loop, which sends
+        // what has become due.
         auto deadline = connected_ ? nextKeepAlive_ : now + std::chrono::hours(1);
         if (connected_ && !acks_.empty()) deadline = std::min(deadline, acks_.front().due);
-        notifierWake_.wait_until(lock, deadline, [&] {
-            return stopping_ || connected_ != wasConnected || (connected_ && plugChangePending_) ||
-                   (connected_ && !acks_.empty() && acks_.front().due <= Clock::now());
-        });
+        notifierWake_.WaitUntil(stateMutex_, deadline);
     }
+    stateMutex_.unlock();
 }
 
 // ---------------------------------------------------------------- packets
@@ -409,7 +410,7 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header,
     char what[128];
     switch (header.kind) {
         case bus::FrameKind::kSetAlt: {
-            std::lock_guard lock(stateMutex_);
+            MutexLock lock(stateMutex_);
             const auto& settings = config_.descriptor;
             auto it = payload.size() != 1
                           ? settings.end()
@@ -431,7 +432,7 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header,
         case bus::FrameKind::kOut: {
             bool known;
             {
-                std::lock_guard lock(stateMutex_);
+                MutexLock lock(stateMutex_);
                 known = (header.endpoint & 0x80) == 0 && HasEndpointLocked(header.endpoint);
             }
             if (known) {
@@ -456,7 +457,7 @@ void SimAdapter::HandleFrame(const bus::FrameHeader& header,
 void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
     std::string violation;
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         ++stats_.packets;
         violation = CheckOutPacket(endpoint, p, topology_);
     }
@@ -475,14 +476,14 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
                 Violation("output power for port " + std::to_string(p[adapter::kOffPowerPort]));
                 break;
             }
-            std::lock_guard lock(stateMutex_);
+            MutexLock lock(stateMutex_);
             auto it = monitors_.find(p[adapter::kOffPowerPort]);
             if (it != monitors_.end()) it->second.outputOn = p[adapter::kOffPowerOff] == 0;
             reply = adapter::BuildStatusReply(dataType, 0);
             break;
         }
         case t::kPowerOn: {
-            std::lock_guard lock(stateMutex_);
+            MutexLock lock(stateMutex_);
             if (!powered_) MarkPlugChangeLocked();  // the first plug state goes out now
             powered_ = true;
             reply = adapter::BuildStatusReply(dataType, 0);
@@ -496,7 +497,7 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
             reply = HandleView(p);
             break;
         case t::kCommit: {
-            std::lock_guard lock(stateMutex_);
+            MutexLock lock(stateMutex_);
             ++stats_.commits;
             break;
         }
@@ -542,7 +543,7 @@ std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
             return std::nullopt;
         }
     }
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     topology_ = next;
     for (const adapter::ScreenEntry& e : topology_) {
         if (e.Empty()) continue;
@@ -562,7 +563,7 @@ std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
 std::optional<adapter::Packet> SimAdapter::HandleView(bytes::ConstBytes p) {
     const std::uint8_t dataType = p[adapter::kOffDataType];
     const bool mode = dataType == t::kViewMode62 || dataType == t::kViewMode64;
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     ViewState& v = views_[ScreenOf(p)];
     v.lastType = dataType;
     v.regionH = U16(p, adapter::kOffViewRegionH);
@@ -588,7 +589,7 @@ std::optional<adapter::Packet> SimAdapter::HandleEdidQuery(bytes::ConstBytes p) 
         Violation("EDID query for port " + std::to_string(port));
         return std::nullopt;
     }
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     auto it = monitors_.find(port);
     if (it == monitors_.end() || !it->second.plugged)
         return adapter::BuildEdidReply(port, 1, 0, {});
@@ -647,7 +648,7 @@ std::optional<adapter::Packet> SimAdapter::HandleSerialRom(bytes::ConstBytes p) 
     const bool ok = rom_->Write(address, p.subspan(adapter::kOffSromData, length));
     if (!ok) SimLog("%s: serial-ROM file write failed at 0x%X", Name().c_str(), address);
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         if (ok) ++stats_.romWrites;
     }
     return adapter::BuildSromReply(op, address, ok, {});
@@ -660,7 +661,7 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
     std::string error;
     bool decoded = true;
     {
-        std::lock_guard lock(stateMutex_);
+        MutexLock lock(stateMutex_);
         ++stats_.frames;
         const std::optional<int> slot = FrameTarget(p, topology_);  // checked before
         auto it = monitors_.find(topology_[slot.value_or(0)].portBit);
@@ -674,7 +675,7 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
         if (frameIndex != 0 && acksEnabled_) {
             acks_.push_back(
                 {Clock::now() + std::chrono::milliseconds(config_.ackDelayMs), frameIndex});
-            notifierWake_.notify_all();
+            notifierWake_.NotifyAll();
         }
     }
     if (!decoded) {
@@ -689,7 +690,7 @@ void SimAdapter::HandleShowFrame(bytes::ConstBytes p) {
         Violation("show-frame byte 21 is not 0xFF");
         return;
     }
-    std::lock_guard lock(stateMutex_);
+    MutexLock lock(stateMutex_);
     ++stats_.shows;
     for (const adapter::ScreenEntry& e : topology_) {
         if (e.Empty()) continue;

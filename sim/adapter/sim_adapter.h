@@ -28,17 +28,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "protocol/adapter/packets.h"
 #include "sim/adapter/frame_decode.h"
 #include "sim/adapter/packet_check.h"
@@ -137,12 +136,13 @@ private:
     void HandleFramePacket(bytes::ConstBytes p);
     void HandleShowFrame(bytes::ConstBytes p);
 
-    void Violation(const std::string& what);
-    bool SendIn(std::uint8_t endpoint, bytes::ConstBytes packet);
-    bool SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload);
-    std::uint8_t MaskLocked() const;
-    bool HasEndpointLocked(std::uint8_t endpoint) const;
-    void MarkPlugChangeLocked();
+    void Violation(const std::string& what) EXCLUDES(stateMutex_);
+    bool SendIn(std::uint8_t endpoint, bytes::ConstBytes packet) EXCLUDES(stateMutex_);
+    bool SendRaw(bus::FrameKind kind, std::uint8_t endpoint, bytes::ConstBytes payload)
+        EXCLUDES(stateMutex_);
+    std::uint8_t MaskLocked() const REQUIRES(stateMutex_);
+    bool HasEndpointLocked(std::uint8_t endpoint) const REQUIRES(stateMutex_);
+    void MarkPlugChangeLocked() REQUIRES(stateMutex_);
 
     const AdapterConfig config_;
     const std::size_t index_;
@@ -150,35 +150,37 @@ private:
     const std::unique_ptr<SerialRom> rom_;  // I/O thread only
     std::vector<std::uint8_t> caps_;
 
-    std::mutex lifecycleMutex_;
-    std::thread io_;
-    std::thread notifier_;
+    Mutex lifecycleMutex_ ACQUIRED_BEFORE(stateMutex_, connMutex_);
+    std::thread io_ GUARDED_BY(lifecycleMutex_);
+    std::thread notifier_ GUARDED_BY(lifecycleMutex_);
+    // Made by Attach and closed by Detach (under lifecycleMutex_) while the
+    // threads are not running; the threads only read them.
     int listenFd_ = -1;
     int wakeFd_ = -1;
     std::atomic<bool> attached_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> broken_{false};
 
-    std::mutex sendMutex_;
-    std::mutex connMutex_;
-    int connFd_ = -1;  // guarded by connMutex_; closed only under sendMutex_
+    Mutex sendMutex_ ACQUIRED_BEFORE(connMutex_);
+    Mutex connMutex_ ACQUIRED_AFTER(lifecycleMutex_, sendMutex_);
+    int connFd_ GUARDED_BY(connMutex_) = -1;  // closed only under sendMutex_
 
-    mutable std::mutex stateMutex_;
-    std::condition_variable notifierWake_;
-    std::map<std::uint8_t, MonitorState> monitors_;
-    Topology topology_;
-    ViewState views_[2];
-    std::size_t setting_ = 0;  // index into config_.descriptor
-    bool connected_ = false;
-    bool powered_ = false;
-    bool plugChangePending_ = false;
-    bool acksEnabled_ = true;
-    EdidCorruption corruption_ = EdidCorruption::kNone;
-    unsigned corruptionsLeft_ = 0;  // EDID replies still to corrupt
-    std::deque<PendingAck> acks_;
-    std::chrono::steady_clock::time_point nextKeepAlive_;
-    AdapterStats stats_;
-    std::deque<std::string> violations_;  // the most recent ones
+    mutable Mutex stateMutex_ ACQUIRED_AFTER(lifecycleMutex_);
+    CondVar notifierWake_;
+    std::map<std::uint8_t, MonitorState> monitors_ GUARDED_BY(stateMutex_);
+    Topology topology_ GUARDED_BY(stateMutex_);
+    ViewState views_[2] GUARDED_BY(stateMutex_);
+    std::size_t setting_ GUARDED_BY(stateMutex_) = 0;  // index into config_.descriptor
+    bool connected_ GUARDED_BY(stateMutex_) = false;
+    bool powered_ GUARDED_BY(stateMutex_) = false;
+    bool plugChangePending_ GUARDED_BY(stateMutex_) = false;
+    bool acksEnabled_ GUARDED_BY(stateMutex_) = true;
+    EdidCorruption corruption_ GUARDED_BY(stateMutex_) = EdidCorruption::kNone;
+    unsigned corruptionsLeft_ GUARDED_BY(stateMutex_) = 0;  // EDID replies still to corrupt
+    std::deque<PendingAck> acks_ GUARDED_BY(stateMutex_);
+    std::chrono::steady_clock::time_point nextKeepAlive_ GUARDED_BY(stateMutex_);
+    AdapterStats stats_ GUARDED_BY(stateMutex_);
+    std::deque<std::string> violations_ GUARDED_BY(stateMutex_);  // the most recent ones
 };
 
 }  // namespace orv::sim

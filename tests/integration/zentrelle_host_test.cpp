@@ -141,3 +141,20 @@ TEST_F(ZentrelleTest, RunsInForegroundReportsToSystemdAndStopsOnSigterm) {
     EXPECT_LT(ready, stopping);
     EXPECT_NE(notices.find("STATUS=Stopped (exit code 0)"), std::string::npos) << notices;
 }
+
+// The unit as systemd reads it: every key known and every value valid.
+// systemd-analyze reports unknown keys as warnings with exit code 0, so any
+// line naming the unit file fails the test.
+TEST_F(ZentrelleTest, InstalledUnitPassesSystemdAnalyzeVerify) {
+    const char* analyze = "/usr/bin/systemd-analyze";
+    if (access(analyze, X_OK) != 0) GTEST_SKIP() << "no " << analyze;
+    ASSERT_EQ(Zentrelle("-install").exitCode, 0);
+    const std::string unit = ReadFile(UnitFile());
+    EXPECT_NE(unit.find("Restart=on-failure\n"), std::string::npos);
+    EXPECT_NE(unit.find("ProtectSystem=full\n"), std::string::npos);
+    EXPECT_NE(unit.find("DeviceAllow=char-usb_device rw\n"), std::string::npos);
+
+    RunResult r = orv::testing::Run({analyze, "verify", UnitFile()}, {});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.find(kUnit), std::string::npos) << r.output;
+}

@@ -9,10 +9,10 @@
 // out of the object.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+
+#include "common/thread_annotations.h"
 
 namespace orv::platform {
 
@@ -35,10 +35,10 @@ public:
     bool Wait(std::uint32_t timeoutMs = kInfinite);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    Mutex mutex_;
+    CondVar cv_;
     const bool manual_;
-    bool signalled_;
+    bool signalled_ GUARDED_BY(mutex_);
 };
 
 class Semaphore {
@@ -53,9 +53,9 @@ public:
     bool Wait(std::uint32_t timeoutMs = kInfinite);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::uint32_t count_;
+    Mutex mutex_;
+    CondVar cv_;
+    std::uint32_t count_ GUARDED_BY(mutex_);
     const std::uint32_t maximum_;
 };
 

@@ -21,10 +21,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/thread_annotations.h"
 
 namespace orv::platform {
 
@@ -68,11 +69,11 @@ public:
     int WaitForExit(int pid, std::uint32_t timeoutMs);
 
 private:
-    void ReapEnded();
+    void ReapEnded() EXCLUDES(childrenMutex_);
 
     const std::unique_ptr<SessionSource> source_;
-    std::mutex childrenMutex_;
-    std::vector<int> children_;  // guarded by childrenMutex_
+    Mutex childrenMutex_;
+    std::vector<int> children_ GUARDED_BY(childrenMutex_);
 };
 
 }  // namespace orv::platform
