@@ -1,6 +1,5 @@
 #include "service/adapter/adapter.h"
 
-
 #include <chrono>
 #include <cstring>
 
@@ -187,6 +186,12 @@ void COvwAdapter::Commit() {
 bool COvwAdapter::Enqueue(const std::uint8_t* packet, std::uint32_t length) {
     if (framesBlocked_ || stop_ || !sendQueue_.Running()) return false;
     if (packet == nullptr || length == 0 || length > kPacketBufferSize) return false;
+    // Only the frame pipeline enqueues, from one thread per view, so the
+    // bound can be overshot by at most one packet per view.
+    if (sendQueue_.Size() >= kSendQueueBound) {
+        ++skippedPackets_;
+        return false;
+    }
     auto* item = static_cast<QueueItem*>(itemPool_.Allocate(sizeof(QueueItem)));
     auto* buffer = static_cast<std::uint8_t*>(bufferPool_.Allocate(length));
     if (item == nullptr || buffer == nullptr) {
