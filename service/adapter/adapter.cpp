@@ -546,22 +546,29 @@ void COvwAdapter::ORVPlugOutMonitor(int portBit) {
     COvwMonitor* monitor = MonitorOnPort(portBit);
     if (monitor == nullptr) return;
 
-    MutexLock lock(modeSetLock_);
-    const int slot = monitor->ScreenIndex();
-    if (slot == 0 || slot == 1) screens_[static_cast<std::size_t>(slot)] = ScreenEntry{};
-    framesBlocked_ = 1;
-    Drain(true);
-    WaitFrameIndex("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n");
+    {
+        MutexLock lock(modeSetLock_);
+        const int slot = monitor->ScreenIndex();
+        if (slot == 0 || slot == 1) screens_[static_cast<std::size_t>(slot)] = ScreenEntry{};
+        framesBlocked_ = 1;
+        Drain(true);
+        WaitFrameIndex("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n");
 
-    PowerOffOutputs();
-    SendTopo(0);
-    for (const ScreenEntry& s : screens_) {
-        if (s.Empty()) continue;
-        if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SendViewCommands();
+        PowerOffOutputs();
+        SendTopo(0);
+        for (const ScreenEntry& s : screens_) {
+            if (s.Empty()) continue;
+            if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SendViewCommands();
+        }
+        SendOutputPower();
     }
-    SendOutputPower();
-
+    // Frames stay blocked; the wall model drops its pointers to the monitor
+    // (taking WallLayoutLock, which is taken before ModeSetLock) before the
+    // monitor is destroyed.
     if (services_.wall) services_.wall->MonitorLeaves(*monitor);
+    // Second phase, under ModeSetLock again: the send thread is not inside
+    // the monitor while it goes.
+    MutexLock lock(modeSetLock_);
     std::unique_ptr<COvwMonitor> owned;
     {
         MutexLock mapLock(monitorMutex_);
