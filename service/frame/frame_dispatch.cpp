@@ -203,6 +203,7 @@ void CFrameDispatch::CompletionWorker() {
         {
             MutexLock lock(recordMutex_);
             if (timedOut) ++stats_.ackTimeouts;
+            ++stats_.shownFrames;
             for (std::uint32_t i = 0; i < record->count; ++i)
                 if (COvwMonitor* m = record->monitors[i]; m != nullptr && !m->Removed())
                     m->ShowFrame(record->frameNumber);

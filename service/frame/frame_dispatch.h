@@ -55,6 +55,7 @@ struct FrameStats {
     std::uint64_t droppedFrames = 0;  // beyond the backlog bound
     std::uint64_t badSlots = 0;       // slots or halves refused
     std::uint64_t ackTimeouts = 0;    // frames shown without every acknowledgement
+    std::uint64_t shownFrames = 0;    // records retired by the completion worker
 };
 
 class CFrameDispatch {
