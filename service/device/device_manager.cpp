@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "platform/virtual_controller.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
-#include "sim/virtualusb/virtual_usb.h"
 
 namespace orv::device {
 

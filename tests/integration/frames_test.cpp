@@ -11,15 +11,15 @@
 #include <fstream>
 #include <thread>
 
-#include "child_process.h"
+#include "codec/encode/picture_encoder.h"
 #include "common/png/png_io.h"
 #include "platform/named_event.h"
 #include "platform/net/tcp.h"
 #include "platform/profile.h"
 #include "platform/shared_memory.h"
 #include "protocol/driver/driver_protocol.h"
-#include "service/codec/picture_encoder.h"
 #include "sim/adapter/control_server.h"
+#include "tests/support/child_process.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
