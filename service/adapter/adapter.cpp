@@ -1,10 +1,9 @@
 #include "service/adapter/adapter.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <cstring>
 
+#include "platform/thread_name.h"
 #include "service/link/adapter_commands.h"
 #include "service/log/logger.h"
 
@@ -188,6 +187,12 @@ void COvwAdapter::Commit() {
 bool COvwAdapter::Enqueue(const std::uint8_t* packet, std::uint32_t length) {
     if (framesBlocked_ || stop_ || !sendQueue_.Running()) return false;
     if (packet == nullptr || length == 0 || length > kPacketBufferSize) return false;
+    // Only the frame pipeline enqueues, from one thread per view, so the
+    // bound can be overshot by at most one packet per view.
+    if (sendQueue_.Size() >= kSendQueueBound) {
+        ++skippedPackets_;
+        return false;
+    }
     auto* item = static_cast<QueueItem*>(itemPool_.Allocate(sizeof(QueueItem)));
     auto* buffer = static_cast<std::uint8_t*>(bufferPool_.Allocate(length));
     if (item == nullptr || buffer == nullptr) {
@@ -385,7 +390,7 @@ void COvwAdapter::ShowFrame(std::uint32_t frameNumber) {
 }
 
 void COvwAdapter::SendThread() {
-    pthread_setname_np(pthread_self(), "orv-ad-send");
+    platform::SetCurrentThreadName("orv-ad-send");
     while (!stop_) {
         if (!sendQueue_.Wait()) break;  // stopped
         MutexLock lock(modeSetLock_);
@@ -412,7 +417,7 @@ void COvwAdapter::SendThread() {
 }
 
 void COvwAdapter::NotificationReader() {
-    pthread_setname_np(pthread_self(), "orv-ad-notify");
+    platform::SetCurrentThreadName("orv-ad-notify");
     std::vector<std::uint8_t> buffer(kNotificationBuffer);
     while (!stop_) {
         if (!started_) {
@@ -504,7 +509,7 @@ void COvwAdapter::QueuePlug(bool plugIn, int portBit) {
 }
 
 void COvwAdapter::PlugWorker() {
-    pthread_setname_np(pthread_self(), "orv-ad-plug");
+    platform::SetCurrentThreadName("orv-ad-plug");
     while (!plugWorkerStop_) {
         plugEvent_.Wait();
         while (!plugWorkerStop_) {
@@ -545,22 +550,29 @@ void COvwAdapter::ORVPlugOutMonitor(int portBit) {
     COvwMonitor* monitor = MonitorOnPort(portBit);
     if (monitor == nullptr) return;
 
-    MutexLock lock(modeSetLock_);
-    const int slot = monitor->ScreenIndex();
-    if (slot == 0 || slot == 1) screens_[static_cast<std::size_t>(slot)] = ScreenEntry{};
-    framesBlocked_ = 1;
-    Drain(true);
-    WaitFrameIndex("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n");
+    {
+        MutexLock lock(modeSetLock_);
+        const int slot = monitor->ScreenIndex();
+        if (slot == 0 || slot == 1) screens_[static_cast<std::size_t>(slot)] = ScreenEntry{};
+        framesBlocked_ = 1;
+        Drain(true);
+        WaitFrameIndex("COvwAdapter::ORVPlugOutMonitor()-Wait frame index timeout.\n");
 
-    PowerOffOutputs();
-    SendTopo(0);
-    for (const ScreenEntry& s : screens_) {
-        if (s.Empty()) continue;
-        if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SendViewCommands();
+        PowerOffOutputs();
+        SendTopo(0);
+        for (const ScreenEntry& s : screens_) {
+            if (s.Empty()) continue;
+            if (COvwMonitor* m = MonitorOnPort(s.portBit)) m->SendViewCommands();
+        }
+        SendOutputPower();
     }
-    SendOutputPower();
-
+    // Frames stay blocked; the wall model drops its pointers to the monitor
+    // (taking WallLayoutLock, which is taken before ModeSetLock) before the
+    // monitor is destroyed.
     if (services_.wall) services_.wall->MonitorLeaves(*monitor);
+    // Second phase, under ModeSetLock again: the send thread is not inside
+    // the monitor while it goes.
+    MutexLock lock(modeSetLock_);
     std::unique_ptr<COvwMonitor> owned;
     {
         MutexLock mapLock(monitorMutex_);

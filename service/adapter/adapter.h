@@ -89,6 +89,11 @@ class COvwAdapter {
 public:
     static constexpr std::size_t kPacketBufferSize = 3u * 1024u * 1024u;
     static constexpr std::uint32_t kFrameWaitMs = 500;
+    // Packets the send queue holds at most: three frames in flight for two
+    // monitors, with room for one more each. A packet beyond it is refused
+    // and counted, so a monitor that stops acknowledging cannot make the
+    // queue and its 3 MiB buffers grow without end.
+    static constexpr std::size_t kSendQueueBound = 8;
 
     explicit COvwAdapter(AdapterServices services);
     // Stops the threads, lets every monitor leave the wall and destroys it,
@@ -105,8 +110,9 @@ public:
     int StartDev();
 
     // Copies the packet into pooled buffers for the send thread. False while
-    // a mode set or plug-out runs, after the adapter stopped, or when the
-    // packet is empty or larger than a packet buffer.
+    // a mode set or plug-out runs, after the adapter stopped, when the
+    // packet is empty or larger than a packet buffer, or when the send queue
+    // already holds kSendQueueBound packets (counted in SkippedPackets).
     bool Enqueue(const std::uint8_t* packet, std::uint32_t length);
 
     // Applies `mode` to the monitor on `portBit` in a screen slot (a negative
@@ -143,6 +149,7 @@ public:
     // Pool use, for tests and diagnostics.
     std::size_t QueuedPackets() const { return sendQueue_.Size(); }
     std::size_t BuffersInUse() const { return bufferPool_.UsedBlocks(); }
+    std::uint64_t SkippedPackets() const { return skippedPackets_; }
 
 private:
     struct QueueItem {
@@ -202,6 +209,7 @@ private:
     ShowFrameFilter showFrame_;
     std::atomic<std::uint32_t> lastSentFrameIndex_{0};
     std::atomic<std::uint32_t> lastAckFrameIndex_{0};
+    std::atomic<std::uint64_t> skippedPackets_{0};
     // The two screen slots of the topology command.
     std::array<ScreenEntry, 2> screens_ GUARDED_BY(modeSetLock_){};
     std::uint8_t previousMask_ = 0;  // notification reader only

@@ -127,8 +127,25 @@ bool COvwMonitor::SendPacket(std::uint8_t* packet, std::uint32_t length) {
 
 int COvwMonitor::Acknowledge(std::uint32_t frameIndex) {
     MutexLock lock(ackMutex_);
+    // Acknowledgements nobody waits for (their frame timed out, or no frame
+    // pipeline runs) must not pile up.
+    if (acknowledged_.size() >= kMaxAcknowledged) acknowledged_.erase(acknowledged_.begin());
     acknowledged_.push_back(frameIndex);
     return 1;
+}
+
+bool COvwMonitor::TakeAcknowledgedFrame(std::uint32_t frameNumber) {
+    constexpr std::uint32_t kMask = 0xFFFFFF;
+    const std::uint32_t wanted = frameNumber & kMask;
+    bool found = false;
+    MutexLock lock(ackMutex_);
+    std::erase_if(acknowledged_, [&](std::uint32_t index) {
+        const std::uint32_t behind = (wanted - (index >> 8)) & kMask;
+        if (behind == 0) found = true;
+        // Frame numbers up to half the 24-bit range behind are stale.
+        return behind < (kMask + 1) / 2;
+    });
+    return found;
 }
 
 std::vector<std::uint32_t> COvwMonitor::TakeAcknowledged() {

@@ -73,6 +73,12 @@ public:
     int Acknowledge(std::uint32_t frameIndex);
     // Frame pipeline: removes and returns the acknowledged indices.
     std::vector<std::uint32_t> TakeAcknowledged();
+    // Frame pipeline: removes the acknowledgement of frame `frameNumber`
+    // (its low 24 bits, as a FrameIndex carries them), and with it every
+    // older one left by frames that timed out. True when it was there.
+    bool TakeAcknowledgedFrame(std::uint32_t frameNumber);
+    // Acknowledgements kept at most; the oldest go first.
+    static constexpr std::size_t kMaxAcknowledged = 64;
     // Writes the show-frame command unless the adapter sent this number last.
     void ShowFrame(std::uint32_t frameNumber);
     // Full-screen monitor number, written straight to the adapter (not through

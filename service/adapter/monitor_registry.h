@@ -1,7 +1,8 @@
 // What an adapter tells the wall model about its monitors (implemented by the
 // wall object). The adapter calls these from its own threads (notification
 // reader, plug worker) and from its destruction; none of them is called with
-// the adapter's ModeSetLock held except MonitorLeaves during a plug-out.
+// the adapter's ModeSetLock held: the wall model takes WallLayoutLock, which
+// comes first.
 #pragma once
 
 #include <vector>

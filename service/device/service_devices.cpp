@@ -1,6 +1,8 @@
 #include "service/device/service_devices.h"
 
+#include "platform/paths.h"
 #include "service/firmware/firmware_updater.h"
+#include "service/wall/test_wall.h"
 
 namespace orv::device {
 
@@ -19,6 +21,12 @@ std::unique_ptr<COvwDeviceManager> MakeServiceDeviceManager(platform::DeviceWatc
     services.enumerate = [&watcher] { return watcher.Enumerate(); };
     services.versionCheck = firmware::CheckAdapterFirmware;
     services.compressionCode = ServiceCompressionCode;
+    services.makeWall = [] {
+        auto ui = std::make_unique<wall::COvwUI>(platform::ConfigFilePath(),
+                                                 driver::ServiceDriverChannelOptions());
+        wall::InstallRegistryTestWall(*ui);
+        return ui;
+    };
     return std::make_unique<COvwDeviceManager>(std::move(services));
 }
 

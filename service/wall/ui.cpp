@@ -3,15 +3,14 @@
 #include <charconv>
 #include <cstdio>
 
-#include "platform/paths.h"
+#include "service/log/logger.h"
 
 namespace orv::wall {
 
 using adapter::COvwMonitor;
+using log::ServiceLog;
 
 namespace {
-
-ProcessSingleton<COvwUI> g_ui;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -50,20 +49,166 @@ MonitorIdContainer DecodeContainer(std::string_view text) {
     return c;
 }
 
-COvwUI::COvwUI(std::string configPath) : config_(std::move(configPath)) {
+COvwUI::COvwUI(std::string configPath, std::optional<driver::DriverChannelOptions> driver)
+    : config_(std::move(configPath)) {
     const std::string stored = config_.GetString(kContainerSection, kContainerKey);
     if (stored.empty())
         config_.WriteString(kContainerSection, kContainerKey, "0");
     else
         container_ = DecodeContainer(stored);
+    if (driver) {
+        driver->driverLost = [this] { DriverLost(); };
+        driver_ = std::make_unique<driver::COvwCommDriver>(std::move(*driver));
+    }
 }
 
-COvwUI* COvwUI::Get() {
-    return g_ui.GetOrCreate([] { return std::make_unique<COvwUI>(platform::ConfigFilePath()); });
+COvwUI::~COvwUI() {
+    records_.reset();
+    driver_.reset();
+    MutexLock lock(WallLayoutLock);
+    MutexLock mapLock(viewMapMutex_);
+    viewMap_.clear();
 }
 
-void COvwUI::Destroy() {
-    g_ui.Take().reset();
+void COvwUI::SetWallRecords(std::unique_ptr<IWallRecords> records) {
+    records_ = std::move(records);
+}
+
+int COvwUI::AllocateVwid() {
+    MutexLock lock(wallIdMutex_);
+    for (int id = 1; id <= kMaxWalls; ++id) {
+        std::uint8_t& byte = wallIdMap_[static_cast<std::size_t>(id - 1) / 8];
+        const auto bit = static_cast<std::uint8_t>(1u << ((id - 1) % 8));
+        if ((byte & bit) != 0) continue;
+        byte |= bit;
+        return id;
+    }
+    return -1;
+}
+
+void COvwUI::FreeVwid(int vwid) {
+    if (vwid < 1 || vwid > kMaxWalls) return;
+    MutexLock lock(wallIdMutex_);
+    wallIdMap_[static_cast<std::size_t>(vwid - 1) / 8] &=
+        static_cast<std::uint8_t>(~(1u << ((vwid - 1) % 8)));
+}
+
+WallGrid* COvwUI::GridByVwid(int vwid) const {
+    MutexLock lock(viewMapMutex_);
+    auto it = viewMap_.find(vwid);
+    return it == viewMap_.end() ? nullptr : it->second.get();
+}
+
+int COvwUI::BuildWall(int columns, int rows, int totalWidth, int totalHeight, int monitorWidth,
+                      int monitorHeight) {
+    // A frame record names at most kMaxWallMonitors monitors, and a grid
+    // without cells cannot be cut.
+    if (columns <= 0 || rows <= 0 || columns * rows > kMaxWallMonitors) {
+        ServiceLog("BuildWall: a wall of %d x %d monitors is refused (at most %d).\n", columns,
+                   rows, kMaxWallMonitors);
+        return -1;
+    }
+    auto owned = std::make_unique<WallGrid>(columns, rows, totalWidth, totalHeight, monitorWidth,
+                                            monitorHeight);
+    WallGrid* grid = owned.get();
+    const int vwid = AllocateVwid();
+    if (vwid < 0) return -1;
+    grid->vwid = vwid;
+    {
+        MutexLock lock(viewMapMutex_);
+        viewMap_[vwid] = std::move(owned);
+    }
+    bool created = false;
+    if (driver_) {
+        MutexLock list(driver_->ListLock());
+        if (driver::COvwUSBDongle* dongle = driver_->Dongle()) {
+            created = dongle->CreateView(vwid, totalWidth, totalHeight, columns, rows) != 0;
+            if (created) {
+                MutexLock lock(WallLayoutLock);
+                dongle->ViewById(vwid)->LinkGrid(grid);
+            }
+        }
+    }
+    if (!created) {
+        ServiceLog("BuildWall-CreateView failure!\n");
+        {
+            MutexLock lock(viewMapMutex_);
+            viewMap_.erase(vwid);
+        }
+        FreeVwid(vwid);
+        return -1;
+    }
+    ServiceLog("BuildWall-CreateView sucessful! VWID=%d.\n", vwid);
+    return vwid;
+}
+
+void COvwUI::SetCurrentWall(int vwid) {
+    currentVwid_ = vwid;
+    if (vwid > 0) wallBuilt_ = 1;
+}
+
+int COvwUI::DestroyWall(int vwid) {
+    if (!wallBuilt_) return 0;
+    ServiceLog("++DestroyWall()++\n");
+    if (driver_) {
+        MutexLock list(driver_->ListLock());
+        if (driver::COvwUSBDongle* dongle = driver_->Dongle()) dongle->PlugOut(vwid);
+    }
+    std::unique_ptr<WallGrid> grid;
+    {
+        MutexLock lock(WallLayoutLock);
+        // A view whose drop the driver refused goes on, without a grid.
+        {
+            MutexLock mapLock(viewMapMutex_);
+            auto it = viewMap_.find(vwid);
+            if (it == viewMap_.end()) return 4;
+            grid = std::move(it->second);
+            viewMap_.erase(it);
+        }
+        if (grid->view != nullptr) grid->view->LinkGrid(nullptr);
+    }
+    FreeVwid(vwid);
+    if (records_)
+        for (int id : records_->RemoveWall(1)) ReleaseMonitor(id);
+    ServiceLog("Reset video wall successful.\n");
+    return 0;
+}
+
+void COvwUI::DriverLost() {
+    DestroyWall(1);
+    // The wall is gone with its driver: a new one can be built once a driver
+    // is back.
+    currentVwid_ = -1;
+    wallBuilt_ = 0;
+}
+
+void COvwUI::PlaceMonitor(WallGrid& grid, COvwMonitor& m, int column, int row) {
+    m.SetWallGeometry(static_cast<std::uint16_t>(grid.totalWidth / grid.columns),
+                      static_cast<std::uint16_t>(grid.totalHeight / grid.rows),
+                      static_cast<std::uint16_t>(grid.monitorWidth),
+                      static_cast<std::uint16_t>(grid.monitorHeight));
+    const adapter::DisplayMode mode{static_cast<std::uint16_t>(grid.monitorWidth),
+                                    static_cast<std::uint16_t>(grid.monitorHeight), 32, 60, 0};
+    m.Place(column, row, mode);
+    if (column >= 0 && row >= 0) grid.SetCell(column, row, &m);
+}
+
+void COvwUI::ApplyWallLayout() {
+    if (!wallBuilt_ || !records_) return;
+    MutexLock lock(WallLayoutLock);
+    bool placed = false;
+    for (const std::vector<CellPlacement>& wall : records_->Walls()) {
+        for (const CellPlacement& cell : wall) {
+            if (cell.column == -1 || cell.row == -1) continue;
+            WallGrid* grid = GridByVwid(currentVwid_);
+            COvwMonitor* m = MonitorById(cell.monitorId);
+            if (grid == nullptr || m == nullptr) continue;
+            PlaceMonitor(*grid, *m, cell.column, cell.row);
+            placed = true;
+        }
+    }
+    if (WallGrid* grid = GridByVwid(currentVwid_); grid != nullptr && grid->view != nullptr)
+        grid->view->SetIdle(!placed);
 }
 
 int COvwUI::AllocateMonitorId(COvwMonitor& monitor) {
@@ -113,6 +258,20 @@ int COvwUI::AssignMonitorId(COvwMonitor& monitor) {
 
 void COvwUI::MonitorLeaves(COvwMonitor& monitor) {
     const int id = monitor.MonitorId();
+    {
+        // First phase: nothing the frame pipeline follows names the monitor
+        // any more, in any grid or any frame that waits for acknowledgements.
+        MutexLock layout(WallLayoutLock);
+        MutexLock lock(viewMapMutex_);
+        for (auto& [vwid, grid] : viewMap_) {
+            const bool anyLeft = grid->Forget(&monitor);
+            if (grid->view != nullptr) {
+                if (frame::CFrameDispatch* frames = grid->view->Frames())
+                    frames->ForgetMonitor(&monitor);
+                if (!anyLeft) grid->view->SetIdle(true);
+            }
+        }
+    }
     {
         MutexLock lock(mapMutex_);
         auto it = monitors_.find(id);

@@ -8,26 +8,45 @@
 // IPanelNotices, which the control-channel server provides; until one is
 // attached, notices go nowhere.
 //
+// The wall half: BuildWall makes a WallGrid and asks the display driver for
+// the wall's view, ApplyWallLayout places the monitors that the wall records
+// name into its cells, DestroyWall tears it down. The wall records (which
+// monitor goes to which cell) come from IWallRecords, which the
+// control-channel server provides (or, until it exists, the test seam).
+//
+// A monitor leaves in two phases: MonitorLeaves first removes it, under
+// WallLayoutLock, from every grid cell and from every frame still waiting
+// for acknowledgements; only then does its adapter destroy it. No pointer to
+// a destroyed monitor is left for a frame thread to follow.
+//
 // Threads: AssignMonitorId and MonitorLeaves come from adapter threads, the
 // teardown calls from the device manager's thread, ReleaseMonitor from the
-// control channel and the device manager. Locks, in the order they may nest:
+// control channel and the device manager; BuildWall, ApplyWallLayout and
+// DestroyWall from the control channel, the restore (or the test seam), and
+// DestroyWall(1) from the driver channel's worker when the driver is lost.
+// Locks, in the order they may nest:
+//   the driver channel's list lock (BuildWall, DestroyWall)
+//     -> WallLayoutLock (placing; unlinking views; MonitorLeaves)
+//       -> an adapter's ModeSetLock (placing), viewMapMutex_, wallIdMutex_
 //   idMutex_ (the container and the file's ids) -> mapMutex_ (the monitor map)
 //   noticeMutex_ (NotifyMonitorChange, held while the panel is told): a leaf.
-// None is held while a monitor changes mode.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/process_singleton.h"
 #include "common/thread_annotations.h"
 #include "platform/profile.h"
 #include "service/adapter/monitor.h"
 #include "service/adapter/monitor_registry.h"
+#include "service/driver/driver_channel.h"
+#include "service/wall/wall_grid.h"
 
 namespace orv::wall {
 
@@ -53,15 +72,56 @@ public:
     virtual void MonitorsRemoved(const std::vector<int>& monitorIds) = 0;
 };
 
+// One cell record of a wall: the monitor that shows cell (column, row).
+struct CellPlacement {
+    int monitorId = 0;
+    int column = -1;
+    int row = -1;
+};
+
+// The walls the panel described (its WallRecords and their cells).
+class IWallRecords {
+public:
+    virtual ~IWallRecords() = default;
+    // The cells of every wall record, one list per record.
+    virtual std::vector<std::vector<CellPlacement>> Walls() const = 0;
+    // Removes the record of `wallId` with its cells and takes every monitor
+    // out of its cell in the monitor list; returns the cells' monitor ids.
+    virtual std::vector<int> RemoveWall(int wallId) = 0;
+};
+
 class COvwUI final : public adapter::IMonitorRegistry {
 public:
-    // Loads the container from `configPath` (writing "0" when there is none).
-    explicit COvwUI(std::string configPath);
+    static constexpr int kMaxWalls = 256;
 
-    // The process-wide wall object: created on first use, destroyed by the
-    // device manager's stop.
-    static COvwUI* Get();
-    static void Destroy();
+    // Loads the container from `configPath` (writing "0" when there is none).
+    // With `driver`, starts the display-driver channel; when its driver is
+    // lost, wall 1 is destroyed.
+    explicit COvwUI(std::string configPath,
+                    std::optional<driver::DriverChannelOptions> driver = std::nullopt);
+    // Stops the wall records' source, then the driver channel (every view
+    // dropped), then frees the grids.
+    ~COvwUI() override;
+
+    // The wall records; owned. Nothing: walls have no cells.
+    void SetWallRecords(std::unique_ptr<IWallRecords> records);
+    driver::COvwCommDriver* DriverChannel() const { return driver_.get(); }
+
+    // Makes a grid, takes the lowest free VWID and has the driver create the
+    // view. The VWID, or -1 (no free VWID, no driver, the driver refused, or
+    // more than kMaxWallMonitors cells).
+    int BuildWall(int columns, int rows, int totalWidth, int totalHeight, int monitorWidth,
+                  int monitorHeight);
+    // What the caller of a successful BuildWall records: the current wall.
+    void SetCurrentWall(int vwid);
+    int CurrentVwid() const { return currentVwid_; }
+    bool WallBuilt() const { return wallBuilt_ != 0; }
+    // 0 done or nothing to do, 4 no such wall.
+    int DestroyWall(int vwid);
+    // Places every cell's monitor into the current wall.
+    void ApplyWallLayout();
+    // The grid of `vwid`, or nullptr.
+    WallGrid* GridByVwid(int vwid) const;
 
     int AssignMonitorId(adapter::COvwMonitor& monitor) override;
     void MonitorLeaves(adapter::COvwMonitor& monitor) override;
@@ -82,6 +142,13 @@ public:
     void SetPanelNotices(IPanelNotices* notices);
 
 private:
+    // Placing `m` at (column, row) of `grid`.
+    void PlaceMonitor(WallGrid& grid, adapter::COvwMonitor& m, int column, int row)
+        REQUIRES(WallLayoutLock);
+    int AllocateVwid();
+    void FreeVwid(int vwid);
+    void DriverLost();
+
     platform::Profile config_;
     mutable Mutex idMutex_;
     MonitorIdContainer container_ GUARDED_BY(idMutex_){};
@@ -92,6 +159,16 @@ private:
     Mutex noticeMutex_;
     IPanelNotices* notices_ GUARDED_BY(noticeMutex_) = nullptr;
     std::atomic<int> notifyIndividually_{1};
+
+    std::atomic<int> currentVwid_{-1};
+    std::atomic<int> wallBuilt_{0};
+    Mutex wallIdMutex_ ACQUIRED_AFTER(WallLayoutLock);
+    std::array<std::uint8_t, kMaxWalls / 8> wallIdMap_ GUARDED_BY(wallIdMutex_){};
+    mutable Mutex viewMapMutex_ ACQUIRED_AFTER(WallLayoutLock);
+    std::map<int, std::unique_ptr<WallGrid>> viewMap_ GUARDED_BY(viewMapMutex_);
+
+    std::unique_ptr<IWallRecords> records_;
+    std::unique_ptr<driver::COvwCommDriver> driver_;
 };
 
 }  // namespace orv::wall

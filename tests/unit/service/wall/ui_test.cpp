@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
+#include "platform/net/tcp.h"
+#include "protocol/driver/driver_protocol.h"
 #include "service/adapter/adapter.h"
 #include "tests/support/temp_dir.h"
 
@@ -98,4 +101,123 @@ TEST_F(UiTest, NoIdIsLeftAfter1024) {
     EXPECT_EQ(ui.AssignMonitorId(m), -1);
     EXPECT_EQ(m.MonitorId(), 0);
     EXPECT_EQ(ui.ReleaseMonitor(0), 0);
+}
+
+namespace {
+
+// The wall records of one wall.
+class Records final : public IWallRecords {
+public:
+    explicit Records(std::vector<CellPlacement> cells) : cells_(std::move(cells)) {}
+    std::vector<std::vector<CellPlacement>> Walls() const override { return {cells_}; }
+    std::vector<int> RemoveWall(int) override {
+        std::vector<int> ids;
+        for (const CellPlacement& c : cells_) ids.push_back(c.monitorId);
+        cells_.clear();
+        return ids;
+    }
+
+private:
+    std::vector<CellPlacement> cells_;
+};
+
+// A driver that creates its events and accepts every view and every drop.
+class AcceptingDriver {
+public:
+    explicit AcceptingDriver(std::uint16_t port) {
+        namespace drv = orv::driver;
+        for (std::size_t i = 0; i < 4; ++i)
+            events_[i] = orv::platform::NamedEvent::Create(drv::kEventNames[i], false, false);
+        conn_ = orv::net::TcpConnection::Connect("127.0.0.1", port);
+        conn_->Send(drv::EncodeHello().Span());
+        thread_ = std::thread([this] {
+            drv::MessageCutter cutter(drv::Direction::kToDriver);
+            std::array<std::uint8_t, 256> buffer{};
+            for (long n; (n = conn_->Receive(buffer)) > 0;) {
+                cutter.Append(orv::bytes::ConstBytes(buffer.data(), static_cast<std::size_t>(n)));
+                drv::Message m;
+                while (cutter.Next(m) == drv::MessageCutter::Step::kMessage) {
+                    if (m.type == drv::msg::kCreateView)
+                        conn_->Send(drv::EncodeCreateAnswer(1, m.fields[0]).Span());
+                    if (m.type == drv::msg::kDropView)
+                        conn_->Send(drv::EncodeDropAnswer(1, m.fields[0]).Span());
+                }
+            }
+        });
+    }
+    ~AcceptingDriver() {
+        conn_->Interrupt();
+        thread_.join();
+    }
+
+private:
+    std::array<std::unique_ptr<orv::platform::NamedEvent>, 4> events_;
+    std::unique_ptr<orv::net::TcpConnection> conn_;
+    std::thread thread_;
+};
+
+class WallTest : public UiTest {
+protected:
+    void SetUp() override {
+        setenv("ORV_ROOT", dir_.Path().c_str(), 1);
+        const std::string ns = "wall" + std::to_string(getpid()) + "-" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        setenv("ORV_IPC_NAMESPACE", ns.c_str(), 1);
+        orv::driver::DriverChannelOptions o;
+        o.port = 0;
+        ui_ = std::make_unique<COvwUI>(path_, o);
+        driver_ = std::make_unique<AcceptingDriver>(ui_->DriverChannel()->Port());
+        for (int i = 0; i < 500 && !ui_->DriverChannel()->DriverConnected(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    void TearDown() override {
+        ui_.reset();
+        driver_.reset();
+    }
+    std::unique_ptr<COvwUI> ui_;
+    std::unique_ptr<AcceptingDriver> driver_;
+};
+
+}  // namespace
+
+TEST_F(WallTest, WallsAreBuiltPlacedAndDestroyedAndLeavingMonitorsLeaveNoCell) {
+    EXPECT_EQ(ui_->BuildWall(7, 3, 7 * 64, 3 * 64, 64, 64), -1);  // 21 monitors
+    EXPECT_EQ(ui_->DestroyWall(1), 0);                            // nothing built
+
+    COvwMonitor a(adapter_, 0x01), b(adapter_, 0x04);
+    ASSERT_EQ(ui_->AssignMonitorId(a), 0);
+    ASSERT_EQ(ui_->AssignMonitorId(b), 0);
+    const int vwid = ui_->BuildWall(3, 2, 5760, 2160, 1920, 1080);
+    ASSERT_EQ(vwid, 1);
+    ui_->SetCurrentWall(vwid);
+    ui_->SetWallRecords(std::make_unique<Records>(
+        std::vector<CellPlacement>{{a.MonitorId(), 2, 1}, {b.MonitorId(), 0, 0}}));
+    ui_->ApplyWallLayout();
+    WallGrid* grid = ui_->GridByVwid(1);
+    ASSERT_NE(grid, nullptr);
+    {
+        orv::MutexLock lock(WallLayoutLock);
+        EXPECT_EQ(grid->Cell(2, 1), &a);
+        EXPECT_EQ(grid->Cell(0, 0), &b);
+        ASSERT_NE(grid->view, nullptr);
+        EXPECT_FALSE(grid->view->Frames()->Idle());
+    }
+    EXPECT_EQ(a.CurrentMode(), (orv::adapter::DisplayMode{1920, 1080, 32, 60, 0}));
+    EXPECT_TRUE(a.Placed());
+
+    // Both leave: no cell points to them, and the view becomes idle.
+    ui_->MonitorLeaves(a);
+    ui_->MonitorLeaves(b);
+    {
+        orv::MutexLock lock(WallLayoutLock);
+        EXPECT_EQ(grid->Cell(2, 1), nullptr);
+        EXPECT_EQ(grid->Cell(0, 0), nullptr);
+        EXPECT_TRUE(grid->view->Frames()->Idle());
+    }
+
+    EXPECT_EQ(ui_->DestroyWall(vwid), 0);
+    EXPECT_EQ(ui_->GridByVwid(1), nullptr);
+    EXPECT_EQ(ui_->DestroyWall(vwid), 4);  // the flag is still set, the grid gone
+    // The freed VWID is handed out again.
+    EXPECT_EQ(ui_->BuildWall(1, 1, 64, 64, 64, 64), 1);
 }
