@@ -4,8 +4,10 @@
 // namespace.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,7 +23,11 @@
 #include "sim/driver/display_driver.h"
 #include "sim/driver/driver_log.h"
 #include "sim/driver/frame_source.h"
+#include "sim/driver/x11_source.h"
 #include "tests/support/temp_dir.h"
+
+// Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
+#include <X11/Xlib.h>
 
 using namespace orv;
 using namespace orv::driver;
@@ -266,4 +272,47 @@ TEST(DisplayDriver, ServesAViewFrameByFrameAndAnswersCreateAndDrop) {
     EXPECT_GE(totals.releases, 6u);
     driver.Stop();
     unsetenv("ORV_IPC_NAMESPACE");
+}
+
+// The x11 source against a private Xvfb desktop whose root window is painted
+// with two colours, left and right; skipped where Xvfb is not installed.
+TEST(DriverX11, CapturesTheDesktopScaledToTheWall) {
+    const char* xvfb = "/usr/bin/Xvfb";
+    if (access(xvfb, X_OK) != 0) GTEST_SKIP() << "no Xvfb";
+    const std::string display = ":" + std::to_string(200 + getpid() % 500);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(xvfb, xvfb, display.c_str(), "-screen", "0", "320x200x24", "-nolisten", "tcp",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Display* x = nullptr;
+    for (int i = 0; i < 100 && !x; ++i) {  // Xvfb takes a moment to listen
+        usleep(50'000);
+        x = XOpenDisplay(display.c_str());
+    }
+    ASSERT_TRUE(x) << "Xvfb did not start on " << display;
+    const Window root = DefaultRootWindow(x);
+    GC gc = XCreateGC(x, root, 0, nullptr);
+    XSetForeground(x, gc, 0x2060A0);  // R 0x20, G 0x60, B 0xA0
+    XFillRectangle(x, root, gc, 0, 0, 160, 200);
+    XSetForeground(x, gc, 0xC04010);
+    XFillRectangle(x, root, gc, 160, 0, 160, 200);
+    XSync(x, False);
+
+    const WallGeometry wall{640, 200, 2, 1, 0};
+    std::string error;
+    auto capture = MakeX11Capture(wall, display, &error);
+    ASSERT_TRUE(capture) << error;
+    Picture p;
+    ASSERT_TRUE(capture->Render(0, p));
+    ASSERT_EQ(p.width, 640u);
+    ASSERT_EQ(p.height, 200u);
+    ExpectNear(&p.bgrx[(100 * 640 + 100) * 4], Colour{0xA0, 0x60, 0x20}, 0, "left");
+    ExpectNear(&p.bgrx[(100 * 640 + 500) * 4], Colour{0x10, 0x40, 0xC0}, 0, "right");
+    capture.reset();
+    XFreeGC(x, gc);
+    XCloseDisplay(x);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
 }
