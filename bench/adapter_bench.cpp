@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/paths.h"
 #include "service/device/device_manager.h"
 #include "service/firmware/firmware_updater.h"
 #include "service/wall/ui.h"
@@ -100,6 +101,9 @@ orv::device::DeviceManagerServices Services() {
     s.enumerate = [] { return std::vector<std::string>{}; };
     s.versionCheck = orv::firmware::CheckAdapterFirmware;
     s.compressionCode = [] { return 224u; };
+    s.makeWall = [] {
+        return std::make_unique<orv::wall::COvwUI>(orv::platform::ConfigFilePath());
+    };
     return s;
 }
 
@@ -241,6 +245,5 @@ int main() {
     Bench bench;
     ArrivalToNumbers(bench);
     FrameThroughput(bench);
-    orv::wall::COvwUI::Destroy();
     return 0;
 }

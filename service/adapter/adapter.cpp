@@ -1,10 +1,10 @@
 #include "service/adapter/adapter.h"
 
-#include <pthread.h>
 
 #include <chrono>
 #include <cstring>
 
+#include "platform/thread_name.h"
 #include "service/link/adapter_commands.h"
 #include "service/log/logger.h"
 
@@ -381,7 +381,7 @@ void COvwAdapter::ShowFrame(std::uint32_t frameNumber) {
 }
 
 void COvwAdapter::SendThread() {
-    pthread_setname_np(pthread_self(), "orv-ad-send");
+    platform::SetCurrentThreadName("orv-ad-send");
     while (!stop_) {
         if (!sendQueue_.Wait()) break;  // stopped
         MutexLock lock(modeSetLock_);
@@ -408,7 +408,7 @@ void COvwAdapter::SendThread() {
 }
 
 void COvwAdapter::NotificationReader() {
-    pthread_setname_np(pthread_self(), "orv-ad-notify");
+    platform::SetCurrentThreadName("orv-ad-notify");
     std::vector<std::uint8_t> buffer(kNotificationBuffer);
     while (!stop_) {
         if (!started_) {
@@ -500,7 +500,7 @@ void COvwAdapter::QueuePlug(bool plugIn, int portBit) {
 }
 
 void COvwAdapter::PlugWorker() {
-    pthread_setname_np(pthread_self(), "orv-ad-plug");
+    platform::SetCurrentThreadName("orv-ad-plug");
     while (!plugWorkerStop_) {
         plugEvent_.Wait();
         while (!plugWorkerStop_) {

@@ -7,7 +7,6 @@
 #include "platform/registry.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
-#include "service/wall/ui.h"
 #include "sim/virtualusb/virtual_usb.h"
 
 namespace orv::device {
@@ -40,7 +39,7 @@ COvwDeviceManager::~COvwDeviceManager() {
 
 std::unique_ptr<COvwAdapter> COvwDeviceManager::MakeAdapter() const {
     adapter::AdapterServices s;
-    s.wall = wall::COvwUI::Get();
+    s.wall = wall_.get();
     s.versionCheck = services_.versionCheck;
     s.compressionCode = services_.compressionCode;
     return std::make_unique<COvwAdapter>(std::move(s));
@@ -54,10 +53,9 @@ void COvwDeviceManager::Start() {
     ServiceLog("++COvwDeviceManager::Start()++\n");
     power_.Acquire();
     // The wall object comes up first: adapters register their monitors
-    // with it. Its driver channel and control-channel server, and the
-    // restore of the saved wall two seconds after start, belong to the wall
-    // half of the service, which this program does not have yet.
-    wall::COvwUI::Get();
+    // with it. The control-channel server and the restore of the saved wall
+    // two seconds after start are not built yet.
+    if (services_.makeWall) wall_ = services_.makeWall();
     PlugInVirtualController();
     EnumeratePresentAdapters();
     starting_ = 0;
@@ -164,7 +162,7 @@ int COvwDeviceManager::USBAdapterPlugOut(const std::string& devicePath) {
 void COvwDeviceManager::Stop() {
     power_.Release();
     PlugOutVirtualController();
-    wall::COvwUI* ui = wall::COvwUI::Get();
+    wall::COvwUI* ui = wall_.get();
     for (;;) {
         std::unique_ptr<COvwAdapter> adapter;
         {
@@ -179,7 +177,7 @@ void COvwDeviceManager::Stop() {
         // wall object it reports to still exists.
         DestroyAdapter(std::move(adapter));
     }
-    wall::COvwUI::Destroy();
+    wall_.reset();
 }
 
 adapter::COvwAdapter* COvwDeviceManager::AdapterByPath(const std::string& devicePath) const {

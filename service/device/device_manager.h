@@ -5,7 +5,8 @@
 // removals come from the service's control handler. The manager owns the
 // adapters, keyed by device path. Stop withdraws the keep-awake request,
 // releases every monitor from the wall, destroys the adapters (threads joined,
-// links closed) and then the wall object.
+// links closed) and then the wall object, which the manager owns from Start
+// to Stop.
 //
 // Threads: Start on the service worker; USBAdapterPlugIn / USBAdapterPlugOut
 // and Stop on the control-handler (main) thread. mapMutex_ is held only while
@@ -28,6 +29,7 @@
 #include "platform/usb/usb_interface.h"
 #include "service/adapter/adapter.h"
 #include "service/host/device_manager_host.h"
+#include "service/wall/ui.h"
 
 namespace orv::device {
 
@@ -40,6 +42,10 @@ struct DeviceManagerServices {
     std::function<std::uint32_t()> compressionCode;
     // Sleep before each batch of the enumeration walk (100 ms).
     std::chrono::milliseconds batchDelay{100};
+    // Makes the wall object; Start calls it once, before any adapter starts,
+    // and Stop destroys the wall after the adapters. Nothing means no wall:
+    // monitors get no ids.
+    std::function<std::unique_ptr<wall::COvwUI>()> makeWall;
 };
 
 class COvwDeviceManager final : public host::IDeviceManagerHost {
@@ -57,6 +63,8 @@ public:
     adapter::COvwAdapter* AdapterByPath(const std::string& devicePath) const;
     std::size_t AdapterCount() const;
     bool Starting() const { return starting_ != 0; }
+    // The wall object from Start to Stop; nullptr outside.
+    wall::COvwUI* Wall() const { return wall_.get(); }
 
 private:
     struct Found {
@@ -72,6 +80,9 @@ private:
     const DeviceManagerServices services_;
     platform::PowerRequest power_;
     std::atomic<int> starting_{1};
+    // Written by Start before arrivals are served (starting_ orders it) and
+    // by Stop after they ended.
+    std::unique_ptr<wall::COvwUI> wall_;
 
     mutable Mutex mapMutex_;
     std::map<std::string, std::unique_ptr<adapter::COvwAdapter>> adapters_ GUARDED_BY(mapMutex_);

@@ -1,5 +1,6 @@
 #include "service/device/service_devices.h"
 
+#include "platform/paths.h"
 #include "service/firmware/firmware_updater.h"
 
 namespace orv::device {
@@ -19,6 +20,7 @@ std::unique_ptr<COvwDeviceManager> MakeServiceDeviceManager(platform::DeviceWatc
     services.enumerate = [&watcher] { return watcher.Enumerate(); };
     services.versionCheck = firmware::CheckAdapterFirmware;
     services.compressionCode = ServiceCompressionCode;
+    services.makeWall = [] { return std::make_unique<wall::COvwUI>(platform::ConfigFilePath()); };
     return std::make_unique<COvwDeviceManager>(std::move(services));
 }
 

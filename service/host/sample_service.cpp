@@ -1,12 +1,12 @@
 #include "service/host/sample_service.h"
 
-#include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "platform/event_log.h"
+#include "platform/thread_name.h"
 #include "service/log/logger.h"
 
 namespace orv::host {
@@ -35,7 +35,7 @@ void CSampleService::OnStart(int, char**) {
 }
 
 void CSampleService::ServiceWorkerThread() {
-    pthread_setname_np(pthread_self(), "orv-svc-worker");
+    platform::SetCurrentThreadName("orv-svc-worker");
     std::this_thread::sleep_for(timing_.workerStartDelay);
     ServiceLog("Service start.\n");
     if (IDeviceManagerHost* manager = DeviceManager())

@@ -1,7 +1,6 @@
 #include "service/log/logger.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <ctime>
 
 #include "platform/paths.h"
+#include "platform/thread_name.h"
 
 namespace orv::log {
 
@@ -62,7 +62,7 @@ void Logger::Flush() {
 }
 
 void Logger::WriterThread() {
-    pthread_setname_np(pthread_self(), "orv-log");
+    platform::SetCurrentThreadName("orv-log");
     while (!stopped_) {
         std::optional<Entry> entry = queue_.WaitPop();
         if (!entry || stopped_) break;

@@ -3,15 +3,11 @@
 #include <charconv>
 #include <cstdio>
 
-#include "platform/paths.h"
-
 namespace orv::wall {
 
 using adapter::COvwMonitor;
 
 namespace {
-
-ProcessSingleton<COvwUI> g_ui;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -56,14 +52,6 @@ COvwUI::COvwUI(std::string configPath) : config_(std::move(configPath)) {
         config_.WriteString(kContainerSection, kContainerKey, "0");
     else
         container_ = DecodeContainer(stored);
-}
-
-COvwUI* COvwUI::Get() {
-    return g_ui.GetOrCreate([] { return std::make_unique<COvwUI>(platform::ConfigFilePath()); });
-}
-
-void COvwUI::Destroy() {
-    g_ui.Take().reset();
 }
 
 int COvwUI::AllocateMonitorId(COvwMonitor& monitor) {

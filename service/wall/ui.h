@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "common/process_singleton.h"
 #include "common/thread_annotations.h"
 #include "platform/profile.h"
 #include "service/adapter/monitor.h"
@@ -57,11 +56,6 @@ class COvwUI final : public adapter::IMonitorRegistry {
 public:
     // Loads the container from `configPath` (writing "0" when there is none).
     explicit COvwUI(std::string configPath);
-
-    // The process-wide wall object: created on first use, destroyed by the
-    // device manager's stop.
-    static COvwUI* Get();
-    static void Destroy();
 
     int AssignMonitorId(adapter::COvwMonitor& monitor) override;
     void MonitorLeaves(adapter::COvwMonitor& monitor) override;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "platform/paths.h"
 #include "service/log/logger.h"
 #include "service/wall/ui.h"
 #include "sim_fixture.h"
@@ -32,6 +33,9 @@ protected:
         s.versionCheck = orv::testing::QueryVersionOnly;
         s.compressionCode = [] { return 224u; };
         s.batchDelay = std::chrono::milliseconds(1);
+        s.makeWall = [] {
+            return std::make_unique<orv::wall::COvwUI>(orv::platform::ConfigFilePath());
+        };
         return s;
     }
     std::string Log() {
@@ -68,7 +72,7 @@ TEST_F(DeviceManagerTest, ArrivalsAndRemovalsByPath) {
     AddAdapter("late", {0x01, 0x04});
     EXPECT_EQ(manager.USBAdapterPlugIn(BusPath("late")), 1);
     EXPECT_EQ(manager.AdapterCount(), 2u);
-    orv::wall::COvwUI* ui = orv::wall::COvwUI::Get();
+    orv::wall::COvwUI* ui = manager.Wall();
     ASSERT_TRUE(Eventually([&] { return ui->MonitorById(3) != nullptr; }));
     // The two adapters number their monitors side by side: which ids the
     // late one got depends on timing.
@@ -95,15 +99,14 @@ TEST_F(DeviceManagerTest, ArrivalsAndRemovalsByPath) {
     EXPECT_NE(Log().find("--COvwDeviceManager::USBAdapterPlugIn()-- connect failure.\n"),
               std::string::npos);
     manager.Stop();
-    EXPECT_EQ(orv::wall::COvwUI::Get() != nullptr, true);  // a new one on demand
-    orv::wall::COvwUI::Destroy();
+    EXPECT_EQ(manager.Wall(), nullptr);
 }
 
 TEST_F(DeviceManagerTest, StopReleasesMonitorsAndDestroysAdaptersBeforeTheWall) {
     AddAdapter("one", {0x01, 0x04});
     COvwDeviceManager manager(Services());
     manager.Start();
-    orv::wall::COvwUI* ui = orv::wall::COvwUI::Get();
+    orv::wall::COvwUI* ui = manager.Wall();
     ASSERT_TRUE(Eventually([&] { return ui->MonitorById(2) != nullptr; }));
     // Stop shows each monitor its number again (a mode set and a picture
     // each), then destroys the adapter while the wall object still exists
@@ -114,6 +117,5 @@ TEST_F(DeviceManagerTest, StopReleasesMonitorsAndDestroysAdaptersBeforeTheWall) 
     EXPECT_GE(adapters_[0]->Stats().commits, commitsBefore + 2);
     EXPECT_EQ(manager.AdapterCount(), 0u);
     EXPECT_EQ(adapters_[0]->Stats().violations, 0u);
-    EXPECT_EQ(orv::wall::COvwUI::Get()->MonitorById(1), nullptr);
-    orv::wall::COvwUI::Destroy();
+    EXPECT_EQ(manager.Wall(), nullptr);
 }
