@@ -1,33 +1,15 @@
 #include "sim/driver/display_driver.h"
 
-#include <Poco/Exception.h>
-#include <Poco/Net/NetException.h>
-#include <Poco/Net/SocketAddress.h>
-#include <Poco/Net/StreamSocket.h>
-#include <pthread.h>
-
+#include "platform/net/tcp.h"
 #include "platform/paths.h"
+#include "platform/thread_name.h"
 #include "sim/driver/driver_log.h"
 
 namespace orv::driver {
 namespace {
 
 constexpr std::uint32_t kRetryMs = 500;
-constexpr long kPollUs = 50'000;
-
-bool SendAll(Poco::Net::StreamSocket& socket, const Encoded& e) {
-    try {
-        std::size_t done = 0;
-        while (done < e.size) {
-            const int n = socket.sendBytes(e.bytes.data() + done, static_cast<int>(e.size - done));
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    } catch (const Poco::Exception&) {
-        return false;
-    }
-}
+constexpr int kPollMs = 50;
 
 }  // namespace
 
@@ -66,43 +48,36 @@ DriverCounts DisplayDriver::Counts() const {
 }
 
 void DisplayDriver::ConnectionThread() {
-    pthread_setname_np(pthread_self(), "drv-conn");
+    platform::SetCurrentThreadName("drv-conn");
     const std::uint16_t port = options_.port ? options_.port : platform::DriverPort();
     bool reported = false;  // the first failed attempt is logged, not every retry
     while (!stop_) {
-        Poco::Net::StreamSocket socket;
-        try {
-            socket.connect(Poco::Net::SocketAddress(options_.host, port), Poco::Timespan(1, 0));
-            socket.setNoDelay(true);
-        } catch (const Poco::Exception& e) {
+        std::string error;
+        std::unique_ptr<net::TcpConnection> connection =
+            net::TcpConnection::Connect(options_.host, port, &error);
+        if (!connection) {
             if (!reported)
                 DriverLog("cannot reach the service at %s:%u (%s); retrying", options_.host.c_str(),
-                          port, e.displayText().c_str());
+                          port, error.c_str());
             reported = true;
             stopped_.Wait(kRetryMs);
             continue;
         }
         reported = false;
-        DriverLog("connected to %s:%u", options_.host.c_str(), port);
-        Serve(socket);
+        DriverLog("connected to %s", connection->Peer().c_str());
+        Serve(*connection);
         DropView();
-        socket.close();
         if (!stop_) DriverLog("connection to the service lost");
     }
 }
 
-void DisplayDriver::Serve(Poco::Net::StreamSocket& socket) {
-    if (!SendAll(socket, EncodeHello())) return;
+void DisplayDriver::Serve(net::TcpConnection& connection) {
+    if (!connection.Send(EncodeHello().Span())) return;
     MessageCutter cutter(Direction::kToDriver);
     std::uint8_t buffer[1024];
     while (!stop_) {
-        int n = 0;
-        try {
-            if (!socket.poll(Poco::Timespan(kPollUs), Poco::Net::Socket::SELECT_READ)) continue;
-            n = socket.receiveBytes(buffer, sizeof buffer);
-        } catch (const Poco::Exception&) {
-            return;
-        }
+        if (!connection.WaitReadable(kPollMs)) continue;
+        const long n = connection.Receive(buffer);
         if (n <= 0) return;
         cutter.Append({buffer, static_cast<std::size_t>(n)});
         Message m;
@@ -113,12 +88,12 @@ void DisplayDriver::Serve(Poco::Net::StreamSocket& socket) {
                 DriverLog("a message of unknown type from the service, its receive dropped");
                 continue;
             }
-            if (!Handle(m, socket)) return;
+            if (!Handle(m, connection)) return;
         }
     }
 }
 
-bool DisplayDriver::Handle(const Message& m, Poco::Net::StreamSocket& socket) {
+bool DisplayDriver::Handle(const Message& m, net::TcpConnection& connection) {
     switch (m.type) {
         case msg::kHelloReply: {
             MutexLock lock(countsMutex_);
@@ -137,13 +112,13 @@ bool DisplayDriver::Handle(const Message& m, Poco::Net::StreamSocket& socket) {
         }
         case msg::kCreateView: {
             const bool created = CreateView(m);
-            return SendAll(socket, EncodeCreateAnswer(created ? 1 : 0, m.fields[0]));
+            return connection.Send(EncodeCreateAnswer(created ? 1 : 0, m.fields[0]).Span());
         }
         case msg::kDropView: {
             const bool ours = view_ && view_->Id() == m.fields[0];
             if (ours) DropView();
             if (!ours) DriverLog("drop of view %d, which is not served", m.fields[0]);
-            return SendAll(socket, EncodeDropAnswer(ours ? 1 : 0, m.fields[0]));
+            return connection.Send(EncodeDropAnswer(ours ? 1 : 0, m.fields[0]).Span());
         }
         default:
             return true;

@@ -33,8 +33,8 @@
 #include "sim/driver/statistics.h"
 #include "sim/driver/view_producer.h"
 
-namespace Poco::Net {
-class StreamSocket;
+namespace orv::net {
+class TcpConnection;
 }
 
 namespace orv::driver {
@@ -67,9 +67,9 @@ public:
 
 private:
     void ConnectionThread();
-    void Serve(Poco::Net::StreamSocket& socket);
+    void Serve(net::TcpConnection& connection);
     // False when the answer cannot be sent (the connection is gone).
-    bool Handle(const Message& m, Poco::Net::StreamSocket& socket);
+    bool Handle(const Message& m, net::TcpConnection& connection);
     bool CreateView(const Message& m);
     void DropView();
 

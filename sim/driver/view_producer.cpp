@@ -1,10 +1,9 @@
 #include "sim/driver/view_producer.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <chrono>
 
+#include "platform/thread_name.h"
 #include "sim/driver/driver_log.h"
 #include "sim/driver/x11_source.h"
 
@@ -171,7 +170,7 @@ bool ViewProducer::WriteHalf(int half, const std::vector<std::vector<std::uint8_
 }
 
 void ViewProducer::FrameThread() {
-    pthread_setname_np(pthread_self(), "drv-frames");
+    platform::SetCurrentThreadName("drv-frames");
     // Precomputed frames (a still picture is one) are encoded once.
     const std::uint32_t precomputed = source_->Still() ? 1 : options_.precompute;
     std::vector<std::vector<std::vector<std::uint8_t>>> cycle(precomputed);
@@ -213,7 +212,7 @@ void ViewProducer::FrameThread() {
 }
 
 void ViewProducer::ReleaseThread() {
-    pthread_setname_np(pthread_self(), "drv-release");
+    platform::SetCurrentThreadName("drv-release");
     int half = 1;
     while (!stop_) {
         const std::uint32_t r = events_[ReleasedEvent(half)]->Wait(kPollMs);
