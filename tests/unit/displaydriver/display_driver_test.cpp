@@ -17,13 +17,17 @@
 #include "platform/named_event.h"
 #include "platform/shared_memory.h"
 #include "protocol/adapter/frame_packet.h"
+#include "protocol/adapter/packets.h"
 #include "protocol/driver/driver_protocol.h"
+#include "sim/adapter/sim_log.h"
+#include "sim/adapter/simulator.h"
 #include "sim/decode/picture_decoder.h"
 #include "sim/driver/cell_encoder.h"
 #include "sim/driver/display_driver.h"
 #include "sim/driver/driver_log.h"
 #include "sim/driver/frame_source.h"
 #include "sim/driver/x11_source.h"
+#include "sim_host.h"
 #include "tests/support/temp_dir.h"
 
 // Last: Xlib defines macros (None, Status, Bool) that other headers use as names.
@@ -315,4 +319,101 @@ TEST(DriverX11, CapturesTheDesktopScaledToTheWall) {
     XCloseDisplay(x);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+}
+
+// The driver's packets as the service passes them on: stamped with their
+// FrameIndex and screen bit and written to a simulated adapter, which takes
+// them without a violation, shows each cell at its place in the wall and
+// flips both monitors to the same frame together.
+TEST(DisplayDriver, ItsPacketsDecodeOnTheSimulatedAdapterAtTheirPlaces) {
+    test::TempDir tmp;
+    const std::string ns = "drvsim" + std::to_string(getpid());
+    setenv("ORV_IPC_NAMESPACE", ns.c_str(), 1);
+    SetDriverLogQuiet(true);
+    sim::SetSimLogQuiet(true);
+    sim::SimConfig config;
+    config.busDir = tmp.Path() + "/usb";
+    config.romDir = tmp.Path() + "/rom";
+    sim::AdapterConfig a;
+    a.name = "a0";
+    a.monitors = {sim::MonitorConfig{}, sim::MonitorConfig{}};
+    a.monitors[1].port = 0x04;
+    config.adapters.push_back(a);
+    std::string error;
+    auto simulator = sim::Simulator::Create(config, &error);
+    ASSERT_TRUE(simulator && simulator->Start(&error)) << error;
+    sim::test::Host host(config.busDir + "/a0.sock");
+    bus::FrameHeader h;
+    std::vector<std::uint8_t> payload;
+    ASSERT_TRUE(host.Next(h, payload));  // DESC
+    const std::uint8_t alt = 0;
+    host.Send(bus::FrameKind::kSetAlt, 0, {&alt, 1});
+    host.Exchange(adapter::BuildControlCommand(adapter::PowerOnBody()));
+    ASSERT_TRUE(host.NextNotification());
+    const std::uint8_t ports[2] = {0x01, 0x04};  // column 0 on screen 0, column 1 on screen 1
+    ASSERT_FALSE(host.Exchange(adapter::BuildTopology({0, ports[0], 2, 128, 64, 32, 60, 0},
+                                                      {1, ports[1], 2, 128, 64, 32, 60, 0}))
+                     .empty());
+
+    FakeService service;
+    DriverOptions options;
+    options.port = service.Port();
+    options.fps = 0;
+    options.reportMs = 0;
+    DisplayDriver driver(options);
+    ASSERT_TRUE(driver.Start(&error)) << error;
+    ASSERT_TRUE(service.Accept());
+    ASSERT_EQ(service.Next()->type, msg::kHello);
+    service.Send(EncodeHelloReply());
+    const ViewGeometry g{256, 64, 2, 1};
+    const ShareLayout layout = *LayoutFor(g);
+    auto shm = platform::SharedMemory::Create(ShareBufferName(1), layout.size);
+    ASSERT_TRUE(shm);
+    service.Send(EncodeCreateView(1, 256, 64, 2, 1));
+    ASSERT_EQ(*service.Next(), (Message{msg::kCreateView, {1, 1}}));
+    std::array<std::unique_ptr<platform::NamedEvent>, 4> events;
+    for (std::size_t i = 0; i < 4; ++i) events[i] = platform::NamedEvent::Open(kEventNames[i]);
+
+    for (std::uint32_t frame = 1; frame <= 3; ++frame) {
+        const int half = frame % 2 == 1 ? 1 : 2;
+        ASSERT_EQ(events[half == 1 ? kEventHalf1Ready : kEventHalf2Ready]->Wait(kGenerousMs),
+                  platform::kWaitObject0);
+        const bytes::ConstBytes bytes = shm->Bytes().subspan(layout.HalfOffset(half), layout.half);
+        std::uint16_t count = 0;
+        ASSERT_EQ(ReadSlotCount(bytes, layout, count), SlotCheck::kOk);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            FrameSlot slot;
+            ASSERT_EQ(ReadFrameSlot(bytes, layout, i, slot), SlotCheck::kOk);
+            adapter::Packet packet(slot.packet.begin(), slot.packet.end());
+            bytes::PutU32(packet, adapter::kOffFrameIndex, (frame << 8) | ports[slot.column]);
+            std::uint32_t word = 0;
+            bytes::GetU32(packet, adapter::kOffControlWord, word);
+            bytes::PutU32(packet, adapter::kOffControlWord,
+                          adapter::WithScreenBit(word, static_cast<int>(slot.column)));
+            ASSERT_TRUE(host.Out(adapter::kPipeOutCommands, packet));
+        }
+        for (std::uint32_t i = 0; i < count; ++i) ASSERT_TRUE(host.NextNotification());
+        ASSERT_TRUE(host.Out(adapter::kPipeOutCommands, adapter::BuildShowFrame(frame)));
+        events[half == 1 ? kEventHalf1Released : kEventHalf2Released]->Set();
+    }
+    host.Exchange(adapter::BuildCapsQuery());  // every packet taken
+
+    const std::string file = tmp.File("wall.png");
+    EXPECT_EQ(simulator->Command("wall-png " + file + " a0:1=0,0 a0:4=1,0"), "ok 256x64");
+    Picture wall;
+    ASSERT_TRUE(png::ReadPng(file, wall, error)) << error;
+    for (std::uint32_t c = 0; c < 2; ++c)
+        ExpectNear(&wall.bgrx[(10 * 256 + c * 128 + 10) * 4], PatternColour(c, 0), 8,
+                   "column " + std::to_string(c));
+    const auto flips = simulator->Adapter(0).Flips();
+    ASSERT_EQ(flips.size(), 2u);
+    for (const sim::MonitorFlips& m : flips) {
+        EXPECT_EQ(m.frame, 3u);
+        ASSERT_EQ(m.flips.size(), 3u);
+    }
+    EXPECT_EQ(flips[0].flips.back().atUs, flips[1].flips.back().atUs);
+    EXPECT_EQ(simulator->Adapter(0).Stats().violations, 0u);
+    driver.Stop();
+    simulator->Stop();
+    unsetenv("ORV_IPC_NAMESPACE");
 }
