@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-asan demo bench clean
+.PHONY: all deps configure build check-arrows test test-asan demo bench clean
 
 all: build
 
@@ -21,7 +21,11 @@ configure: $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# Every quoted include against the arrows written in docs/architecture.md.
+check-arrows:
+	@scripts/check-arrows
+
+test: check-arrows build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
 # The same suite built with AddressSanitizer + UndefinedBehaviorSanitizer.

@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "protocol/bus/bus_frame.h"
 #include "service/device/device_manager.h"
 #include "service/firmware/firmware_updater.h"
 #include "service/wall/ui.h"
 #include "sim/adapter/sim_adapter.h"
 #include "sim/adapter/sim_config.h"
-#include "sim/bus/bus_frame.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "service/codec/picture_encoder.h"
+#include "codec/encode/picture_encoder.h"
 #include "tools/orvcodec/test_pictures.h"
 
 using namespace orv;

@@ -23,7 +23,7 @@
 #include "protocol/adapter/packets.h"
 #include "sim/adapter/sim_log.h"
 #include "sim/adapter/simulator.h"
-#include "sim_host.h"
+#include "tests/support/sim_host.h"
 #include "tests/support/temp_dir.h"
 
 using namespace orv;

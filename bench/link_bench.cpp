@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/bus/bus_frame.h"
 #include "service/link/comm_usb.h"
-#include "sim/bus/bus_frame.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // zentrelle: the video-wall service.
-#include "platform/device_watcher.h"
+#include "platform/usb/device_watchers.h"
 #include "service/device/service_devices.h"
 #include "service/host/zentrelle.h"
 

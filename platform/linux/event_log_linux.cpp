@@ -1,8 +1,15 @@
 #include <syslog.h>
 
+#include <atomic>
+
 #include "platform/event_log.h"
 
 namespace orv::platform {
+namespace {
+
+std::atomic<EventLog::SyslogFunction> g_syslog{&syslog};
+
+}  // namespace
 
 void EventLog::Write(const std::string& source, const std::string& text, std::uint16_t type) {
     int priority = LOG_INFO;
@@ -12,7 +19,11 @@ void EventLog::Write(const std::string& source, const std::string& text, std::ui
         priority = LOG_WARNING;
     // The entry names its source itself: openlog's identity is process-wide
     // and would be raced by writers of other sources.
-    syslog(LOG_DAEMON | priority, "%s: %s", source.c_str(), text.c_str());
+    g_syslog.load()(LOG_DAEMON | priority, "%s: %s", source.c_str(), text.c_str());
+}
+
+EventLog::SyslogFunction EventLog::ReplaceSyslogForTest(SyslogFunction function) {
+    return g_syslog.exchange(function != nullptr ? function : &syslog);
 }
 
 }  // namespace orv::platform

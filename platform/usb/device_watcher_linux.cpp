@@ -16,8 +16,8 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/device_watcher.h"
 #include "platform/paths.h"
+#include "platform/usb/device_watchers.h"
 
 namespace orv::platform {
 namespace {

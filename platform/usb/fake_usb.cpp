@@ -14,8 +14,7 @@ std::string Hex(std::uint8_t pipeId) {
 
 }  // namespace
 
-FakeUsb::FakeUsb(std::vector<bus::SettingDescriptor> settings,
-                 std::chrono::microseconds timeoutUnit)
+FakeUsb::FakeUsb(std::vector<SettingDescriptor> settings, std::chrono::microseconds timeoutUnit)
     : descriptor_(std::move(settings)),
       timeoutUnit_(timeoutUnit),
       in_(std::numeric_limits<std::size_t>::max()) {}

@@ -26,8 +26,8 @@
 
 #include "platform/usb/in_pipes.h"
 #include "platform/usb/setting_table.h"
+#include "platform/usb/sim_usb.h"
 #include "platform/usb/usb_interface.h"
-#include "sim/bus/bus_frame.h"
 
 namespace orv::usb {
 
@@ -48,7 +48,7 @@ public:
     };
 
     explicit FakeUsb(
-        std::vector<bus::SettingDescriptor> settings = bus::StandardAdapterDescriptor(),
+        std::vector<SettingDescriptor> settings = SettingsFromBus(bus::StandardAdapterDescriptor()),
         std::chrono::microseconds timeoutUnit = std::chrono::microseconds(0));
 
     // Script. The next call of `op` fails with `code`; for kReadPipe and
@@ -100,7 +100,7 @@ private:
     bool Enter(const std::string& call, State needed);
     bool Enter(const std::string& call, State needed, Op op, std::uint8_t arg);
 
-    const std::vector<bus::SettingDescriptor> descriptor_;
+    const std::vector<SettingDescriptor> descriptor_;
     const std::chrono::microseconds timeoutUnit_;
     SettingTable settings_;
     InPipes in_;

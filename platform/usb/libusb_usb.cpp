@@ -78,16 +78,16 @@ public:
         if (int rc = libusb_get_active_config_descriptor(libusb_get_device(handle_), &config);
             rc != 0)
             return Fail(rc);
-        std::vector<bus::SettingDescriptor> settings;
+        std::vector<SettingDescriptor> settings;
         if (config->bNumInterfaces > 0) {
             const libusb_interface& iface = config->interface[0];
             for (int a = 0; a < iface.num_altsetting; ++a) {
                 const libusb_interface_descriptor& alt = iface.altsetting[a];
-                bus::SettingDescriptor s{alt.bAlternateSetting, {}};
+                SettingDescriptor s{alt.bAlternateSetting, {}};
                 for (int e = 0; e < alt.bNumEndpoints; ++e)
                     s.endpoints.push_back(
                         {alt.endpoint[e].bEndpointAddress,
-                         static_cast<std::uint8_t>(alt.endpoint[e].bmAttributes & 0x03),
+                         static_cast<PipeType>(alt.endpoint[e].bmAttributes & 0x03),
                          alt.endpoint[e].wMaxPacketSize});
                 settings.push_back(std::move(s));
             }

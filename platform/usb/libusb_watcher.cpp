@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/device_watcher.h"
+#include "platform/usb/device_watchers.h"
 #include "platform/usb/libusb_usb.h"
 
 namespace orv::platform {

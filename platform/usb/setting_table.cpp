@@ -2,7 +2,7 @@
 
 namespace orv::usb {
 
-void SettingTable::Assign(std::vector<bus::SettingDescriptor> settings) {
+void SettingTable::Assign(std::vector<SettingDescriptor> settings) {
     settings_ = std::move(settings);
     current_ = 0;
 }
@@ -13,21 +13,21 @@ bool SettingTable::QueryInterfaceSettings(std::uint8_t alternateIndex,
         SetLastError(platform::kErrorNoMoreItems);
         return false;
     }
-    const bus::SettingDescriptor& s = settings_[alternateIndex];
+    const SettingDescriptor& s = settings_[alternateIndex];
     descriptor.bInterfaceNumber = 0;
     descriptor.bAlternateSetting = s.alternateSetting;
     descriptor.bNumEndpoints = static_cast<std::uint8_t>(s.endpoints.size());
     return true;
 }
 
-const bus::SettingDescriptor* SettingTable::Find(std::uint8_t alternateSetting) const {
+const SettingDescriptor* SettingTable::Find(std::uint8_t alternateSetting) const {
     for (const auto& s : settings_)
         if (s.alternateSetting == alternateSetting) return &s;
     return nullptr;
 }
 
 bool SettingTable::Select(std::uint8_t alternateSetting) {
-    const bus::SettingDescriptor* s = Find(alternateSetting);
+    const SettingDescriptor* s = Find(alternateSetting);
     if (!s) {
         SetLastError(platform::kErrorInvalidParameter);
         return false;
@@ -42,13 +42,13 @@ std::uint8_t SettingTable::Current() const {
 
 bool SettingTable::QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
                              PipeInformation& pipe) const {
-    const bus::SettingDescriptor* s = Find(alternateSetting);
+    const SettingDescriptor* s = Find(alternateSetting);
     if (!s || pipeIndex >= s->endpoints.size()) {
         SetLastError(s ? platform::kErrorNoMoreItems : platform::kErrorInvalidParameter);
         return false;
     }
-    const bus::EndpointDescriptor& e = s->endpoints[pipeIndex];
-    pipe.pipeType = static_cast<PipeType>(e.type & 0x03);
+    const EndpointDescriptor& e = s->endpoints[pipeIndex];
+    pipe.pipeType = e.type;
     pipe.pipeId = e.address;
     pipe.maximumPacketSize = e.maxPacketSize;
     return true;

@@ -17,13 +17,12 @@
 #include <vector>
 
 #include "platform/usb/usb_interface.h"
-#include "sim/bus/bus_frame.h"
 
 namespace orv::usb {
 
 class SettingTable {
 public:
-    void Assign(std::vector<bus::SettingDescriptor> settings);
+    void Assign(std::vector<SettingDescriptor> settings);
 
     bool QueryInterfaceSettings(std::uint8_t alternateIndex, InterfaceDescriptor& descriptor) const;
     bool Select(std::uint8_t alternateSetting);
@@ -37,9 +36,9 @@ public:
     std::uint32_t TimeoutMs(std::uint8_t pipeId) const { return timeouts_[pipeId].load(); }
 
 private:
-    const bus::SettingDescriptor* Find(std::uint8_t alternateSetting) const;
+    const SettingDescriptor* Find(std::uint8_t alternateSetting) const;
 
-    std::vector<bus::SettingDescriptor> settings_;
+    std::vector<SettingDescriptor> settings_;
     std::atomic<std::size_t> current_{0};  // index into settings_
     std::array<std::atomic<std::uint32_t>, 256> timeouts_{};
 };

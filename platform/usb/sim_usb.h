@@ -4,7 +4,7 @@
 // (platform::BusDir()/<name>.sock). Open connects to it; Initialize waits for
 // the device's DESC frame (the first frame it sends, within 5 s), takes the
 // interface settings from it and starts the reader thread. Host operations
-// become frames: SETALT, RESET, ABORT, FLUSH and OUT (sim/bus/bus_frame.h).
+// become frames: SETALT, RESET, ABORT, FLUSH and OUT (protocol/bus/bus_frame.h).
 //
 // IN transfers: the reader thread ("orv-simusb") receives every IN frame and
 // queues it on its endpoint (InPipes: oldest first, partial reads keep the
@@ -39,8 +39,13 @@
 #include "platform/usb/in_pipes.h"
 #include "platform/usb/setting_table.h"
 #include "platform/usb/usb_interface.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace orv::usb {
+
+// The settings of a DESC frame in the USB layer's terms (endpoint types are
+// the low two bits of the frame's type byte, as in bmAttributes).
+std::vector<SettingDescriptor> SettingsFromBus(const std::vector<bus::SettingDescriptor>& settings);
 
 class SimUsb final : public Interface {
 public:

@@ -8,7 +8,7 @@
 
 #include "platform/diag.h"
 #include "platform/usb/sim_usb.h"
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace orv::usb {
 namespace {
@@ -30,6 +30,19 @@ bool SetSocketTimeout(int fd, int option, std::chrono::microseconds timeout) {
 }
 
 }  // namespace
+
+std::vector<SettingDescriptor> SettingsFromBus(
+    const std::vector<bus::SettingDescriptor>& settings) {
+    std::vector<SettingDescriptor> out;
+    out.reserve(settings.size());
+    for (const bus::SettingDescriptor& s : settings) {
+        SettingDescriptor& setting = out.emplace_back(SettingDescriptor{s.alternateSetting, {}});
+        for (const bus::EndpointDescriptor& e : s.endpoints)
+            setting.endpoints.push_back(
+                {e.address, static_cast<PipeType>(e.type & 0x03), e.maxPacketSize});
+    }
+    return out;
+}
 
 SimUsb::SimUsb(std::chrono::microseconds timeoutUnit)
     : timeoutUnit_(timeoutUnit), in_(kInPipeByteLimit) {}
@@ -81,7 +94,7 @@ bool SimUsb::Initialize() {
         SetLastError(platform::kErrorGenFailure);
         return false;
     }
-    settings_.Assign(std::move(*settings));
+    settings_.Assign(SettingsFromBus(*settings));
     state_ = State::kReady;
     reader_ = std::thread(&SimUsb::ReaderThread, this);
     return true;

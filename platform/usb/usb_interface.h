@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 
@@ -60,6 +61,19 @@ struct PipeInformation {
     PipeType pipeType = PipeType::kBulk;
     std::uint8_t pipeId = 0;  // the endpoint address
     std::uint16_t maximumPacketSize = 0;
+};
+
+// The descriptors of the device's interface as a backend reads them: each
+// alternate setting with its endpoints, in descriptor order.
+struct EndpointDescriptor {
+    std::uint8_t address = 0;
+    PipeType type = PipeType::kBulk;
+    std::uint16_t maxPacketSize = 512;
+};
+
+struct SettingDescriptor {
+    std::uint8_t alternateSetting = 0;
+    std::vector<EndpointDescriptor> endpoints;
 };
 
 // Pipe policies. Only the transfer time-out is supported: milliseconds a

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/encode/picture_encoder.h"
 #include "platform/paths.h"
 #include "service/adapter/adapter.h"
 #include "service/adapter/display_id.h"
-#include "service/codec/picture_encoder.h"
 #include "service/link/adapter_commands.h"
 #include "service/log/logger.h"
 

@@ -5,9 +5,10 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "platform/virtual_controller.h"
 #include "service/link/comm_usb.h"
 #include "service/log/logger.h"
-#include "sim/virtualusb/virtual_usb.h"
+#include "service/wall/ui.h"
 
 namespace orv::device {
 

@@ -38,30 +38,18 @@
 
 #include "common/bytes.h"
 #include "platform/registry.h"
+#include "protocol/adapter/firmware_files.h"
 #include "protocol/adapter/packets.h"
 #include "protocol/adapter/srom_info.h"
 #include "service/link/comm_base.h"
 
 namespace orv::firmware {
 
-// Registry value names (key platform::kInfoKey).
-inline constexpr std::string_view kValueFirmwarePath = "ORVFirmwarePath";
-inline constexpr std::string_view kValueFirmwareVersion = "FirmwareVersion";
-inline constexpr std::string_view kValueLayoutVersion = "LayoutVersion";
-
-// Image files, all in the folder of ORVFirmwarePath.
-inline constexpr std::string_view kBootLoader0File = "Bootloader0.bin";
-inline constexpr std::string_view kBootLoader1File = "Bootloader1.bin";
-inline constexpr std::string_view kFirmware0File = "Firmware0.bin";
-inline constexpr std::string_view kMainFirmwareFile = "USBDisplay.bin";
-
 // The first 12 characters of every supported adapter's version string.
 inline constexpr std::string_view kProductLine = "v 00.00.1400";
 
 // Every serial-ROM write and its reply go through a buffer of this size.
 inline constexpr std::size_t kTransferBufferSize = 1024 * 1024;
-// Firmware images are written in chunks of at most this many bytes.
-inline constexpr std::size_t kFirmwareChunkSize = 4096;
 // Largest image written in one packet (boot loaders): the packet, with its
 // header and the length rule's extra byte, must fit the transfer buffer.
 inline constexpr std::size_t kMaxSingleWriteImage = kTransferBufferSize - adapter::kHeaderSize - 1;

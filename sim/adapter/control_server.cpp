@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "protocol/bus/bus_frame.h"
 #include "sim/adapter/sim_log.h"
-#include "sim/bus/bus_frame.h"
 
 namespace orv::sim {
 namespace {

@@ -1,7 +1,7 @@
 #include "sim/adapter/frame_decode.h"
 
+#include "codec/decode/picture_decoder.h"
 #include "protocol/adapter/packet_header.h"
-#include "sim/decode/picture_decoder.h"
 
 namespace orv::sim {
 namespace {

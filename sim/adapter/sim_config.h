@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/bus/bus_frame.h"
+#include "protocol/bus/bus_frame.h"
 
 namespace orv::sim {
 

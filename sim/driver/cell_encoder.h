@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/encode/picture_encoder.h"
 #include "common/bytes.h"
-#include "service/codec/picture_encoder.h"
 #include "sim/driver/frame_source.h"
 #include "sim/driver/wall_geometry.h"
 

@@ -1,4 +1,4 @@
-#include "sim/virtualusb/virtual_usb.h"
+#include "platform/virtual_controller.h"
 
 #include <fcntl.h>
 #include <unistd.h>

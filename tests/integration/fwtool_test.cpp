@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "child_process.h"
 #include "platform/registry.h"
+#include "tests/support/child_process.h"
 #include "tools/orvfwtool/sample_images.h"
 
 namespace fs = std::filesystem;

@@ -9,10 +9,10 @@
 #include <regex>
 #include <set>
 
-#include "child_process.h"
 #include "platform/profile.h"
 #include "protocol/adapter/srom_info.h"
 #include "sim/adapter/control_server.h"
+#include "tests/support/child_process.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;

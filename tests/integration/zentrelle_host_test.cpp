@@ -11,7 +11,7 @@
 #include <fstream>
 #include <regex>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;

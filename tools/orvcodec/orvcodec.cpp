@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "codec/decode/picture_decoder.h"
+#include "codec/encode/picture_encoder.h"
 #include "common/png/png_io.h"
-#include "service/codec/picture_encoder.h"
-#include "sim/decode/picture_decoder.h"
 #include "tools/orvcodec/test_pictures.h"
 
 namespace orv::orvcodec {

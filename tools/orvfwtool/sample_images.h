@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/firmware/firmware_updater.h"
+#include "protocol/adapter/firmware_files.h"
 
 namespace orv::fwtool {
 

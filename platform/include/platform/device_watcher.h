@@ -3,8 +3,8 @@
 // A DeviceWatcher enumerates the adapters present and reports arrivals and
 // removals as DeviceBroadcast records, shaped like the device-interface
 // broadcasts the service's control handler filters (device type 5, the
-// adapter interface class). Backends: the simulated USB bus (a folder of
-// sockets watched with inotify) and, for real hardware, libusb hotplug.
+// adapter interface class). Only the interface and the records are here; the
+// backends (the simulated USB bus and libusb hotplug) are in orv_usb.
 #pragma once
 
 #include <array>
@@ -44,7 +44,8 @@ struct DeviceBroadcast {
 // Threads: Enumerate from any thread. Start launches the watcher's own thread
 // ("orv-devwatch"), which calls the callback for one event at a time and
 // holds no lock while doing so; Stop (and the destructor) wakes and joins it.
-// The callback must not call Stop. Implemented in orv_usb (platform/usb/).
+// The callback must not call Stop. The backends are in orv_usb
+// (platform/usb/device_watchers.h).
 class DeviceWatcher {
 public:
     using Callback = std::function<void(const DeviceBroadcast&)>;
@@ -57,17 +58,5 @@ public:
     virtual bool Start(Callback callback) = 0;
     virtual void Stop() = 0;
 };
-
-// The simulated bus: every "*.sock" socket in `folder` (BusDir() when empty;
-// created by Start when missing) is an adapter, its device path is
-// folder + "/" + file name (the same string in Enumerate and in events).
-// A socket appearing is an arrival, one removed a removal, one replaced both.
-std::unique_ptr<DeviceWatcher> CreateBusDeviceWatcher(std::string folder = {});
-
-// Real hardware: USB devices with this vendor and product id, through libusb
-// hotplug; device paths "libusb:<bus>-<port path>" (what the libusb backend
-// of usb::Interface opens). Start fails where libusb has no hotplug support.
-std::unique_ptr<DeviceWatcher> CreateLibUsbDeviceWatcher(std::uint16_t vendorId,
-                                                         std::uint16_t productId);
 
 }  // namespace orv::platform

@@ -12,7 +12,8 @@
 
 #include "platform/named_event.h"
 #include "platform/paths.h"
-#include "tests/unit/platform/test_util.h"
+#include "tests/support/eventually.h"
+#include "tests/support/test_util.h"
 
 namespace orv::platform {
 namespace {
@@ -21,16 +22,7 @@ using namespace std::chrono_literals;
 using test::ForkChild;
 using test::WaitChild;
 
-// Polls `done` for at most 10 s (a bound for a loaded machine, not a speed
-// requirement).
-bool Eventually(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using ::orv::test::Eventually;
 
 // True once the task (thread or process) at /proc/<path>/stat is asleep.
 bool EventuallyAsleep(const std::string& statPath) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "tests/unit/platform/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace orv::platform {
 namespace {

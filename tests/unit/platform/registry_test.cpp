@@ -7,7 +7,7 @@
 
 #include "platform/diag.h"
 #include "platform/paths.h"
-#include "tests/unit/platform/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace orv::platform {
 namespace {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <syslog.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,7 @@
 #include "platform/power_request.h"
 #include "platform/process.h"
 #include "platform/session_launcher.h"
-#include "tests/unit/platform/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace orv::platform {
 namespace {
@@ -135,12 +138,49 @@ TEST(PowerRequest, WithoutASystemBusItIsALoggedNoOp) {
     EXPECT_EQ(request.Current(), PowerRequest::State::kReleased);
 }
 
+// What the event log handed to syslog: one entry per call, formatted here
+// only after its format was recorded.
+struct SyslogCall {
+    int priority;
+    std::string format;
+    std::string message;
+};
+std::vector<SyslogCall> g_syslogCalls;
+
+void CaptureSyslog(int priority, const char* format, ...) {
+    SyslogCall call{priority, format, {}};
+    // Format only the format the event log is meant to pass: formatting a
+    // wrong one could read arguments that are not there.
+    if (call.format == "%s: %s") {
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        call.message = text;
+    }
+    g_syslogCalls.push_back(std::move(call));
+}
+
 TEST(EventLog, TextIsWrittenAsTextNeverAsAFormat) {
     // A caller's text may hold '%': passed as syslog's format it would read
     // arguments that are not there (and %n would write through one).
+    g_syslogCalls.clear();
+    const EventLog::SyslogFunction previous = EventLog::ReplaceSyslogForTest(&CaptureSyslog);
     EventLog::Write("platform_test", "100% done %s %n %d", kEventLogErrorType);
     EventLog::Write("platform_test", "warning", kEventLogWarningType);
     EventLog::Write("platform_test", "information", kEventLogInformationType);
+    EventLog::Write("platform_test", "other type", 0x10);
+    EventLog::ReplaceSyslogForTest(previous);
+
+    ASSERT_EQ(g_syslogCalls.size(), 4u);
+    for (const SyslogCall& call : g_syslogCalls) EXPECT_EQ(call.format, "%s: %s");
+    EXPECT_EQ(g_syslogCalls[0].message, "platform_test: 100% done %s %n %d");
+    EXPECT_EQ(g_syslogCalls[0].priority, LOG_DAEMON | LOG_ERR);
+    EXPECT_EQ(g_syslogCalls[1].message, "platform_test: warning");
+    EXPECT_EQ(g_syslogCalls[1].priority, LOG_DAEMON | LOG_WARNING);
+    EXPECT_EQ(g_syslogCalls[2].priority, LOG_DAEMON | LOG_INFO);
+    EXPECT_EQ(g_syslogCalls[3].priority, LOG_DAEMON | LOG_INFO);
 }
 
 }  // namespace

@@ -1,0 +1,232 @@
+// Decoder of the predictive coder (CodecType 4).
+//
+// The stream cannot always be read forward unambiguously: the 3-bit run
+// marker 7 (6-bit count) begins with the same bits as the 5-bit marker 23
+// (12-bit count). Wherever both readings are possible the decoder takes one
+// and keeps the other as a branch point to come back to; a reading is kept
+// only when the whole channel then decodes to exactly width x height symbols
+// and ends where the stream's end marks (the 0xFF byte after the last counted
+// byte, zero padding to 16) say it ends. Wrong readings are mostly refused on
+// the spot: pixels are rebuilt as the symbols come, and a value outside
+// 0..255 cannot come from the encoder; neither can odd or too short run
+// counts, a run that directly follows a symbol of its own value, or anything
+// after a 4096-symbol run piece but its symbol. A budget of pixel writes
+// bounds the search on hostile input.
+#include <vector>
+
+#include "codec/decode/decoders.h"
+#include "protocol/adapter/predictive_model.h"
+
+namespace orv::decode {
+namespace {
+
+using namespace adapter::predictive;
+
+enum class Read { kOk, kInvalid, kTruncated };
+
+// The code of one symbol at `pos`.
+Read ReadCode(const BitReader& bits, std::size_t pos, std::uint16_t& s, unsigned& length) {
+    if (!bits.Has(pos, 1)) return Read::kTruncated;
+    const std::uint32_t b = bits.Peek(pos, 14);
+    if ((b & 1) != 0) {
+        if ((b & 2) == 0) {
+            s = 0, length = 2;
+        } else if ((b & 4) == 0) {
+            s = 1, length = 3;
+        } else if ((b & 8) != 0) {
+            s = static_cast<std::uint16_t>(b >> 4), length = 14;
+            if (s < 21) return Read::kInvalid;
+        } else {
+            return Read::kInvalid;
+        }
+    } else if ((b & 2) != 0) {
+        s = (b & 4) != 0 ? 3 : 2, length = 3;
+    } else {
+        const unsigned zeros = b == 0 ? 14 : static_cast<unsigned>(__builtin_ctz(b));
+        if (zeros > 10) return bits.Has(pos, zeros + 1) ? Read::kInvalid : Read::kTruncated;
+        s = static_cast<std::uint16_t>(2 * zeros + ((b >> (zeros + 1)) & 1));
+        length = zeros + 2;
+        if (s > 20) return Read::kInvalid;
+    }
+    return bits.Has(pos, length) ? Read::kOk : Read::kTruncated;
+}
+
+struct Token {
+    std::size_t end;      // bit position after the token
+    std::uint32_t count;  // symbols it stands for
+    std::uint16_t symbol;
+    bool run;
+    bool piece;  // a 4096-symbol piece of a longer run
+};
+
+struct State {
+    std::size_t pos;
+    std::uint32_t n;     // symbols decoded
+    bool afterPiece;     // the last token was a 4096-symbol piece
+    std::uint16_t prev;  // the last symbol
+};
+
+class ChannelDecoder {
+public:
+    ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t)
+        : part_(part), bits_(part), channel_(channel), t_(t), total_(t.width * t.height) {}
+
+    DecodeStatus Run() {
+        if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
+        if (bits_.Peek(0, kHeaderBits) != StreamHeader(channel_)) return DecodeStatus::kCorrupt;
+        std::uint16_t first = 0;
+        unsigned length = 0;
+        if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
+            return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+        }
+        State s{0, 0, false, 0};
+        if (!Apply(s, {kHeaderBits + length, 1, first, false, false})) {
+            return DecodeStatus::kCorrupt;
+        }
+        struct Branch {
+            State state;
+            Token alternative;
+        };
+        std::vector<Branch> branches;
+        budget_ = 32ull * total_ + (1u << 20);
+        while (!exhausted_) {
+            bool fail = false;
+            if (s.n == total_) {
+                if (EndsAt(s.pos)) return DecodeStatus::kOk;
+                fail = true;
+            } else {
+                Token t[2];
+                const std::size_t found = Candidates(s, t);
+                if (found == 2) branches.push_back({s, t[1]});
+                fail = found == 0 || !Apply(s, t[0]);
+            }
+            while (fail && !exhausted_) {
+                if (branches.empty()) {
+                    return truncated_ ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+                }
+                s = branches.back().state;
+                const Token alternative = branches.back().alternative;
+                branches.pop_back();
+                fail = !Apply(s, alternative);
+            }
+        }
+        return DecodeStatus::kCorrupt;
+    }
+
+private:
+    // Rebuilds the pixels of the token's symbols; false when one falls outside
+    // 0..255, which no encoder output gives.
+    bool Apply(State& s, const Token& t) {
+        std::uint32_t x = s.n % t_.width;
+        std::uint32_t y = s.n / t_.width;
+        const int residual = Residual(t.symbol);
+        if (budget_ < t.count) {
+            exhausted_ = true;
+            return false;
+        }
+        budget_ -= t.count;
+        for (std::uint32_t i = 0; i < t.count; ++i) {
+            if (!Pixel(x, y, residual)) return false;
+            if (++x == t_.width) x = 0, ++y;
+        }
+        s = {t.end, s.n + t.count, t.piece, t.symbol};
+        return true;
+    }
+
+    bool Pixel(std::uint32_t x, std::uint32_t y, int residual) {
+        std::uint8_t* row = t_.origin + std::size_t{y} * t_.stride;
+        const std::uint8_t* above = y > 0 ? row - t_.stride : nullptr;
+        auto at = [&](unsigned byte, int& a, int& b, int& c) {
+            a = x > 0 ? row[4 * x - 4 + byte] : 0;
+            b = above != nullptr ? above[4 * x + byte] : 0;
+            c = above != nullptr && x > 0 ? above[4 * x - 4 + byte] : 0;
+        };
+        const unsigned k = channel_;
+        int a, b, c;
+        at(k, a, b, c);
+        const Choice choice = Choose(a, b, c);
+        int v = residual + Predict(choice, a, b, c);
+        if (k > 0) {
+            int pa, pb, pc;
+            at(k - 1, pa, pb, pc);
+            v += row[4 * x + k - 1] - Predict(choice, pa, pb, pc);
+        }
+        v &= 1023;
+        if (v > 255) return false;
+        row[4 * x + k] = static_cast<std::uint8_t>(v);
+        return true;
+    }
+
+    // The readings of the token at s.pos that the encoder could have written.
+    std::size_t Candidates(const State& s, Token out[2]) {
+        std::size_t found = 0;
+        auto offer = [&](const Token& t) {
+            if (s.afterPiece ? t.symbol != s.prev : (t.run && s.n >= 2 && t.symbol == s.prev)) {
+                return;
+            }
+            out[found++] = t;
+        };
+        std::uint16_t symbol = 0;
+        unsigned length = 0;
+        if (Note(ReadCode(bits_, s.pos, symbol, length))) {
+            offer({s.pos + length, 1, symbol, false, false});
+        }
+        const std::uint32_t left = total_ - s.n;
+        if (bits_.Peek(s.pos, 3) == 7 && Note(bits_.Has(s.pos, 9) ? Read::kOk : Read::kTruncated)) {
+            const std::uint32_t c = bits_.Peek(s.pos + 3, 6);
+            if (c % 2 == 0 && c >= 2 && c < left &&
+                Note(ReadCode(bits_, s.pos + 9, symbol, length)) && c * length > 10) {
+                offer({s.pos + 9 + length, c + 1, symbol, true, false});
+            }
+        }
+        if (bits_.Peek(s.pos, 5) == 23 &&
+            Note(bits_.Has(s.pos, 17) ? Read::kOk : Read::kTruncated)) {
+            const std::uint32_t c = bits_.Peek(s.pos + 5, 12);
+            if ((c == kMaxRun - 1 || (c >= 64 && c % 2 == 0)) && c < left &&
+                Note(ReadCode(bits_, s.pos + 17, symbol, length))) {
+                offer({s.pos + 17 + length, c + 1, symbol, true, c == kMaxRun - 1});
+            }
+        }
+        return found;
+    }
+
+    bool Note(Read r) {
+        if (r == Read::kTruncated) truncated_ = true;
+        return r == Read::kOk;
+    }
+
+    // True when the stream's last symbol ends at bit `pos`: the remaining
+    // bits of its byte are 0, the next byte is 0xFF and only zeros follow, up
+    // to the part's 16-byte padded end.
+    bool EndsAt(std::size_t pos) const {
+        const std::size_t f = pos / 8 + 1;
+        if (part_.size() != (f + 1 + 15) / 16 * 16 || part_[f] != 0xFF) return false;
+        if ((part_[f - 1] >> (pos % 8)) != 0) return false;
+        for (std::size_t i = f + 1; i < part_.size(); ++i) {
+            if (part_[i] != 0) return false;
+        }
+        return true;
+    }
+
+    bytes::ConstBytes part_;
+    BitReader bits_;
+    unsigned channel_;
+    const Target& t_;
+    std::uint32_t total_;
+    bool truncated_ = false;
+    std::uint64_t budget_ = 1;  // pixel writes left
+    bool exhausted_ = false;
+};
+
+}  // namespace
+
+DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
+    if (std::uint64_t{t.width} * t.height > UINT32_MAX / 2) return DecodeStatus::kUnsupported;
+    for (unsigned k = 0; k < 3; ++k) {
+        ChannelDecoder channel(parts[k], k, t);
+        if (const DecodeStatus s = channel.Run(); s != DecodeStatus::kOk) return s;
+    }
+    return DecodeStatus::kOk;
+}
+
+}  // namespace orv::decode
