@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -121,9 +122,13 @@ std::string AskSimulator(const std::string& path, std::string_view line) {
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
     }
-    char c;
-    while (recv(fd, &c, 1, 0) == 1 && c != '\n') answer += c;
+    // One answer per connection, so whatever follows its line end is nothing.
+    char chunk[4096];
+    ssize_t n;
+    while (answer.find('\n') == std::string::npos && (n = recv(fd, chunk, sizeof chunk, 0)) > 0)
+        answer.append(chunk, static_cast<std::size_t>(n));
     close(fd);
+    answer.erase(std::min(answer.find('\n'), answer.size()));
     return answer.empty() ? "error: no answer from " + path : answer;
 }
 

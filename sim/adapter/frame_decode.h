@@ -5,7 +5,9 @@
 // frame the back buffer holds; the picture decoders plug in here and write the
 // pixels into `back`. ShowFrame moves the back buffer to the front.
 //
-// Called on the owning adapter's I/O thread only, under its state lock.
+// Called on the owning adapter's I/O thread only: DecodeFramePicture on a
+// picture the thread has taken out of the adapter's state (so the decode runs
+// without the state lock), ShowFrame under the state lock.
 #pragma once
 
 #include <cstdint>

@@ -223,6 +223,18 @@ std::optional<MonitorState> SimAdapter::Monitor(std::uint8_t port) const {
     return it->second;
 }
 
+std::vector<MonitorFlips> SimAdapter::Flips() const {
+    MutexLock lock(stateMutex_);
+    std::vector<MonitorFlips> out;
+    for (const auto& [port, m] : monitors_) {
+        MonitorFlips f{port, m.plugged, m.picture.frontFrameIndex >> 8, {}};
+        if (auto it = flips_.find(port); it != flips_.end())
+            f.flips.assign(it->second.begin(), it->second.end());
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
 Topology SimAdapter::CurrentTopology() const {
     MutexLock lock(stateMutex_);
     return topology_;
@@ -658,18 +670,39 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
     const std::uint32_t frameIndex = U32(p, adapter::kOffFrameIndex);
     const bytes::ConstBytes picture =
         p.subspan(adapter::kOffFramePicture, U32(p, adapter::kOffFramePictureLen));
-    std::string error;
-    bool decoded = true;
+    // The target's picture is taken out of the state for the decode and put
+    // back after it. Only this thread changes pictures, so nothing else can
+    // have replaced it meanwhile; readers see the previous front buffer.
+    std::uint8_t port = 0;
+    MonitorPicture work;
     {
         MutexLock lock(stateMutex_);
         ++stats_.frames;
         const std::optional<int> slot = FrameTarget(p, topology_);  // checked before
         auto it = monitors_.find(topology_[slot.value_or(0)].portBit);
         if (it != monitors_.end() && it->second.plugged) {
-            decoded = DecodeFramePicture(it->second.picture, frameIndex, picture, &error);
+            port = it->first;
+            work.width = it->second.picture.width;
+            work.height = it->second.picture.height;
+            work.bitsPerPixel = it->second.picture.bitsPerPixel;
+            work.back.swap(it->second.picture.back);
+        }
+    }
+    std::string error;
+    const bool decoded = port == 0 || DecodeFramePicture(work, frameIndex, picture, &error);
+    {
+        MutexLock lock(stateMutex_);
+        auto it = monitors_.find(port);
+        if (it != monitors_.end()) {
+            MonitorPicture& shown = it->second.picture;
+            shown.back.swap(work.back);
+            if (work.pictures != 0) {
+                shown.backFrameIndex = work.backFrameIndex;
+                ++shown.pictures;
+            }
             // A picture outside the frame path (the monitor's number) gets no
             // show-frame command: it is shown as soon as it is decoded.
-            if (decoded && frameIndex == 0) ShowFrame(it->second.picture);
+            if (decoded && frameIndex == 0) ShowFrame(shown);
         }
         // A monitor that left meanwhile: the packet is consumed and acknowledged.
         if (frameIndex != 0 && acksEnabled_) {
@@ -690,12 +723,23 @@ void SimAdapter::HandleShowFrame(bytes::ConstBytes p) {
         Violation("show-frame byte 21 is not 0xFF");
         return;
     }
+    // One time for every screen of the command: they flip together.
+    const std::int64_t nowUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+            .count();
     MutexLock lock(stateMutex_);
     ++stats_.shows;
     for (const adapter::ScreenEntry& e : topology_) {
         if (e.Empty()) continue;
         auto it = monitors_.find(e.portBit);
-        if (it != monitors_.end()) ShowFrame(it->second.picture);
+        if (it == monitors_.end()) continue;
+        MonitorPicture& picture = it->second.picture;
+        const std::uint32_t before = picture.frontFrameIndex;
+        ShowFrame(picture);
+        if (picture.frontFrameIndex == before || !it->second.plugged) continue;
+        std::deque<Flip>& flips = flips_[e.portBit];
+        flips.push_back({picture.frontFrameIndex >> 8, nowUs});
+        if (flips.size() > kFlipsKept) flips.pop_front();
     }
 }
 

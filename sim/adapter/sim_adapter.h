@@ -16,7 +16,10 @@
 //   "sim-io-<n>"  accepts the host, reads its frames, answers; the only user
 //                 of the serial ROM.
 //   "sim-ntf-<n>" sends notifications (plug state, acks, keep-alive).
-// Control operations (Plug, Stats, ...) come from any thread.
+// Control operations (Plug, Stats, ...) come from any thread. Pictures are
+// decoded on the I/O thread outside the state lock (only that thread touches
+// a monitor's back buffer), so snapshots and statistics never wait for a
+// decode.
 //
 // Locks: lifecycleMutex_ (Attach/Detach only, held while joining; the
 // adapter's threads never take it) -> none of the others while joining.
@@ -59,6 +62,15 @@ struct AdapterStats {
 // What the next EDID replies get wrong (see CorruptNextEdid).
 enum class EdidCorruption { kNone, kChecksum, kSize200, kWrongPort };
 
+// A monitor changing to a new frame: the frame number (bits 8..31 of the
+// FrameIndex of the picture it now shows) and when, in microseconds of the
+// monotonic clock (CLOCK_MONOTONIC, comparable between the processes of one
+// machine).
+struct Flip {
+    std::uint32_t frame = 0;
+    std::int64_t atUs = 0;
+};
+
 struct MonitorState {
     std::uint8_t port = 0;
     bool plugged = false;
@@ -66,6 +78,15 @@ struct MonitorState {
     std::vector<std::uint8_t> edid;
     MonitorPicture picture;
 };
+
+// One monitor's flips, without its pictures.
+struct MonitorFlips {
+    std::uint8_t port = 0;
+    bool plugged = false;
+    std::uint32_t frame = 0;  // the frame number it shows
+    std::vector<Flip> flips;  // the most recent kFlipsKept, oldest first
+};
+inline constexpr std::size_t kFlipsKept = 4096;
 
 class SimAdapter {
 public:
@@ -106,6 +127,8 @@ public:
     std::vector<std::string> RecentViolations() const;
     std::uint8_t MonitorMask() const;
     std::optional<MonitorState> Monitor(std::uint8_t port) const;
+    // Every monitor known to the adapter, in port order.
+    std::vector<MonitorFlips> Flips() const;
     Topology CurrentTopology() const;
 
 private:
@@ -168,6 +191,7 @@ private:
     mutable Mutex stateMutex_ ACQUIRED_AFTER(lifecycleMutex_);
     CondVar notifierWake_;
     std::map<std::uint8_t, MonitorState> monitors_ GUARDED_BY(stateMutex_);
+    std::map<std::uint8_t, std::deque<Flip>> flips_ GUARDED_BY(stateMutex_);  // by port
     Topology topology_ GUARDED_BY(stateMutex_);
     ViewState views_[2] GUARDED_BY(stateMutex_);
     std::size_t setting_ GUARDED_BY(stateMutex_) = 0;  // index into config_.descriptor

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "common/png/png_io.h"
 #include "platform/paths.h"
 #include "sim/adapter/edid.h"
@@ -23,9 +25,27 @@ std::string WriteShownPicture(const MonitorState& m, const std::string& path) {
     return "ok " + std::to_string(image.width) + "x" + std::to_string(image.height);
 }
 
+png::Image BlankWall(std::uint32_t width, std::uint32_t height) {
+    png::Image wall{std::vector<std::uint8_t>(std::size_t{width} * height * 4), width, height};
+    for (std::size_t i = 0; i < wall.bgrx.size(); i += 4) {
+        wall.bgrx[i] = 0x20;
+        wall.bgrx[i + 1] = wall.bgrx[i + 2] = 0x18;
+        wall.bgrx[i + 3] = 0xFF;
+    }
+    return wall;
+}
+
+void Paste(png::Image& wall, const MonitorState& m, std::uint32_t left, std::uint32_t top) {
+    const std::size_t rowBytes = std::size_t{m.picture.width} * 4;
+    for (std::uint32_t y = 0; y < m.picture.height; ++y)
+        std::copy_n(m.picture.front.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes,
+                    wall.bgrx.begin() + static_cast<std::ptrdiff_t>(
+                                            (std::size_t{top + y} * wall.width + left) * 4));
+}
+
 // Every monitor that shows something, one row per adapter in port order,
 // with a dark gap between screens, as one picture.
-png::Image ComposeWall(const std::vector<std::vector<MonitorState>>& rows) {
+png::Image ComposeRows(const std::vector<std::vector<MonitorState>>& rows) {
     constexpr std::uint32_t kGap = 16;
     std::uint32_t width = kGap, height = kGap;
     for (const auto& row : rows) {
@@ -38,28 +58,42 @@ png::Image ComposeWall(const std::vector<std::vector<MonitorState>>& rows) {
         width = std::max(width, w);
         height += h + kGap;
     }
-    png::Image wall{std::vector<std::uint8_t>(std::size_t{width} * height * 4), width, height};
-    for (std::size_t i = 0; i < wall.bgrx.size(); i += 4) {
-        wall.bgrx[i] = 0x20;
-        wall.bgrx[i + 1] = wall.bgrx[i + 2] = 0x18;
-        wall.bgrx[i + 3] = 0xFF;
-    }
+    png::Image wall = BlankWall(width, height);
     std::uint32_t top = kGap;
     for (const auto& row : rows) {
         if (row.empty()) continue;
         std::uint32_t left = kGap, rowHeight = 0;
         for (const MonitorState& m : row) {
-            const std::size_t rowBytes = std::size_t{m.picture.width} * 4;
-            for (std::uint32_t y = 0; y < m.picture.height; ++y)
-                std::copy_n(
-                    m.picture.front.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes,
-                    wall.bgrx.begin() +
-                        static_cast<std::ptrdiff_t>((std::size_t{top + y} * width + left) * 4));
+            Paste(wall, m, left, top);
             left += m.picture.width + kGap;
             rowHeight = std::max<std::uint32_t>(rowHeight, m.picture.height);
         }
         top += rowHeight + kGap;
     }
+    return wall;
+}
+
+struct Placed {
+    MonitorState monitor;
+    std::uint32_t column = 0, row = 0;
+};
+
+// The monitors at their wall places, edge to edge: a column is as wide as
+// its widest monitor, a row as high as its highest; empty places stay dark.
+png::Image ComposePlaced(const std::vector<Placed>& placed) {
+    std::vector<std::uint32_t> widths, heights;
+    for (const Placed& p : placed) {
+        if (widths.size() <= p.column) widths.resize(p.column + 1, 0);
+        if (heights.size() <= p.row) heights.resize(p.row + 1, 0);
+        widths[p.column] = std::max<std::uint32_t>(widths[p.column], p.monitor.picture.width);
+        heights[p.row] = std::max<std::uint32_t>(heights[p.row], p.monitor.picture.height);
+    }
+    // Offsets: the sums of the columns and rows before each.
+    std::vector<std::uint32_t> lefts(widths.size() + 1, 0), tops(heights.size() + 1, 0);
+    for (std::size_t c = 0; c < widths.size(); ++c) lefts[c + 1] = lefts[c] + widths[c];
+    for (std::size_t r = 0; r < heights.size(); ++r) tops[r + 1] = tops[r] + heights[r];
+    png::Image wall = BlankWall(std::max(lefts.back(), 1u), std::max(tops.back(), 1u));
+    for (const Placed& p : placed) Paste(wall, p.monitor, lefts[p.column], tops[p.row]);
     return wall;
 }
 
@@ -82,6 +116,13 @@ bool ParsePort(const std::string& text, std::uint8_t& port) {
     if (ec != std::errc() || end != s.data() + s.size() || !IsPortBit(v)) return false;
     port = static_cast<std::uint8_t>(v);
     return true;
+}
+
+constexpr std::uint32_t kMaxPlace = 63;
+
+bool ParsePlace(const std::string& text, std::uint32_t& v) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return ec == std::errc() && end == text.data() + text.size() && v <= kMaxPlace;
 }
 
 std::string Hex2(unsigned v) {
@@ -163,8 +204,74 @@ SimAdapter* Simulator::Find(std::string_view key) {
 std::string Simulator::Help() {
     return "ok commands: list | plug A PORT [EDID.hex] | unplug A PORT | detach A | attach A | "
            "acks A stop|resume | break A | mend A | corrupt-edid A checksum|size|port [COUNT] | "
-           "stats [A] | violations A | png A PORT FILE | png-all DIR | wall-png FILE | help  "
+           "stats [A] | flips [LAST] | violations A | png A PORT FILE | png-all DIR | "
+           "wall-png FILE [A:PORT=COL,ROW ...] | help  "
            "(A: adapter name or index; PORT: 1 2 4 8 16 or 0x..)";
+}
+
+std::string Simulator::WallPng(const std::vector<std::string>& w) {
+    if (w.size() < 2) return "error: wall-png needs a file";
+    png::Image wall;
+    if (w.size() == 2) {
+        std::vector<std::vector<MonitorState>> rows;
+        for (auto& a : adapters_) {
+            rows.emplace_back();
+            for (std::uint8_t port : kPortOrder) {
+                std::optional<MonitorState> m = a->Monitor(port);
+                if (m && m->plugged && !m->picture.front.empty() && m->picture.width != 0)
+                    rows.back().push_back(std::move(*m));
+            }
+        }
+        wall = ComposeRows(rows);
+    } else {
+        std::vector<Placed> placed;
+        for (std::size_t i = 2; i < w.size(); ++i) {
+            const std::string usage = "error: placement " + w[i] + " is not A:PORT=COL,ROW";
+            const std::size_t colon = w[i].rfind(':'), eq = w[i].find('=', colon + 1);
+            const std::size_t comma = w[i].find(',', eq + 1);
+            if (colon == std::string::npos || eq == std::string::npos || comma == std::string::npos)
+                return usage;
+            SimAdapter* a = Find(std::string_view(w[i]).substr(0, colon));
+            std::uint8_t port = 0;
+            if (!a || !ParsePort(w[i].substr(colon + 1, eq - colon - 1), port)) return usage;
+            Placed p;
+            if (!ParsePlace(w[i].substr(eq + 1, comma - eq - 1), p.column) ||
+                !ParsePlace(w[i].substr(comma + 1), p.row))
+                return usage + " (COL and ROW 0.." + std::to_string(kMaxPlace) + ")";
+            std::optional<MonitorState> m = a->Monitor(port);
+            if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0)
+                return "error: " + w[i] + " shows nothing yet";
+            p.monitor = std::move(*m);
+            placed.push_back(std::move(p));
+        }
+        wall = ComposePlaced(placed);
+    }
+    std::string error;
+    if (!png::WritePng(w[1], wall, error)) return "error: " + error;
+    return "ok " + std::to_string(wall.width) + "x" + std::to_string(wall.height);
+}
+
+std::string Simulator::FlipsJson(const std::vector<std::string>& w) {
+    std::size_t last = kFlipsKept;
+    if (w.size() >= 2) {
+        const auto [end, ec] = std::from_chars(w[1].data(), w[1].data() + w[1].size(), last);
+        if (ec != std::errc() || end != w[1].data() + w[1].size()) return "error: flips [LAST]";
+    }
+    nlohmann::json monitors = nlohmann::json::array();
+    for (auto& a : adapters_) {
+        for (const MonitorFlips& m : a->Flips()) {
+            nlohmann::json flips = nlohmann::json::array();
+            const std::size_t skip = m.flips.size() > last ? m.flips.size() - last : 0;
+            for (std::size_t i = skip; i < m.flips.size(); ++i)
+                flips.push_back({m.flips[i].frame, m.flips[i].atUs});
+            monitors.push_back({{"adapter", a->Name()},
+                                {"port", m.port},
+                                {"plugged", m.plugged},
+                                {"frame", m.frame},
+                                {"flips", std::move(flips)}});
+        }
+    }
+    return "ok " + nlohmann::json{{"monitors", std::move(monitors)}}.dump();
 }
 
 std::string Simulator::Command(std::string_view line) {
@@ -177,34 +284,25 @@ std::string Simulator::Command(std::string_view line) {
         for (auto& a : adapters_) out += (out.size() > 2 ? "; " : " ") + StatsLine(*a);
         return out;
     }
-    if (cmd == "png-all" || cmd == "wall-png") {
-        if (w.size() < 2)
-            return "error: " + cmd + " needs a " + (cmd == "png-all" ? "folder" : "file");
-        std::vector<std::vector<MonitorState>> rows;
+    if (cmd == "png-all") {
+        if (w.size() < 2) return "error: png-all needs a folder";
         std::size_t written = 0;
         for (auto& a : adapters_) {
-            rows.emplace_back();
             for (std::uint8_t port : kPortOrder) {
                 std::optional<MonitorState> m = a->Monitor(port);
                 if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0)
                     continue;
-                if (cmd == "png-all") {
-                    const std::string path =
-                        w[1] + "/" + a->Name() + "-port" + std::to_string(port) + ".png";
-                    const std::string r = WriteShownPicture(*m, path);
-                    if (r.rfind("ok", 0) != 0) return r;
-                    ++written;
-                } else {
-                    rows.back().push_back(std::move(*m));
-                }
+                const std::string path =
+                    w[1] + "/" + a->Name() + "-port" + std::to_string(port) + ".png";
+                const std::string r = WriteShownPicture(*m, path);
+                if (r.rfind("ok", 0) != 0) return r;
+                ++written;
             }
         }
-        if (cmd == "png-all") return "ok " + std::to_string(written) + " pictures";
-        const png::Image wall = ComposeWall(rows);
-        std::string error;
-        if (!png::WritePng(w[1], wall, error)) return "error: " + error;
-        return "ok " + std::to_string(wall.width) + "x" + std::to_string(wall.height);
+        return "ok " + std::to_string(written) + " pictures";
     }
+    if (cmd == "wall-png") return WallPng(w);
+    if (cmd == "flips") return FlipsJson(w);
     if (w.size() < 2) return "error: " + cmd + " needs an adapter (try help)";
     SimAdapter* a = Find(w[1]);
     if (!a) return "error: no adapter " + w[1];

@@ -44,6 +44,9 @@ public:
 
 private:
     explicit Simulator(SimConfig config) : config_(std::move(config)) {}
+    // "wall-png FILE [A:PORT=COL,ROW ...]" and "flips [LAST]"; `w` are the words.
+    std::string WallPng(const std::vector<std::string>& w);
+    std::string FlipsJson(const std::vector<std::string>& w);
 
     const SimConfig config_;
     std::vector<std::unique_ptr<SimAdapter>> adapters_;

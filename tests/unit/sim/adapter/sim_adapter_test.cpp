@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
+#include "common/png/png_io.h"
 #include "protocol/adapter/frame_packet.h"
 #include "protocol/adapter/srom_info.h"
 #include "sim/adapter/sim_log.h"
@@ -398,4 +400,65 @@ TEST_F(SimAdapterTest, DescriptorPresetsShapeTheDescAndTheUsablePipes) {
     host->Send(bus::FrameKind::kSetAlt, 0, {&alt, 1});
     EXPECT_EQ(CheckCapsReply(0, host->Exchange(BuildCapsQuery())), ReplyFault::kNone);
     EXPECT_EQ(Violations(), 1u);
+}
+
+TEST_F(SimAdapterTest, FlipsAreRecordedPerMonitorAndTheWallIsComposedAtItsPlaces) {
+    StartSim();
+    auto host = Connect();
+    PowerOn(*host);
+    ASSERT_TRUE(host->NextNotification());
+    const ScreenEntry left{0, 0x01, 2, 64, 32, 32, 60, 0};
+    const ScreenEntry right{1, 0x04, 2, 64, 32, 32, 60, 0};
+    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(left, right))), ReplyFault::kNone);
+    // A whole-screen raw picture of one colour.
+    auto frame = [&](int screen, std::uint32_t index, std::uint8_t blue) {
+        Packet p = RawFrame(screen, index, 64, 32);
+        for (std::size_t i = kHeaderSize + kCodecHeaderSize; i + 4 <= p.size(); i += 4) p[i] = blue;
+        ASSERT_TRUE(host->Out(kPipeOutCommands, p));
+        ASSERT_EQ(host->NextNotification()->frameIndex, index);
+    };
+    frame(0, (7u << 8) | 0x01, 0x40);
+    frame(1, (7u << 8) | 0x04, 0x80);
+    ASSERT_TRUE(host->Out(kPipeOutCommands, BuildShowFrame(7)));
+    // Only port 0x01 gets frame 8: a show-frame that changes nothing on 0x04
+    // is no flip there.
+    frame(0, (8u << 8) | 0x01, 0xC0);
+    ASSERT_TRUE(host->Out(kPipeOutCommands, BuildShowFrame(8)));
+    EXPECT_EQ(CheckCapsReply(0, host->Exchange(BuildCapsQuery())), ReplyFault::kNone);  // sync
+
+    const std::string answer = sim_->Command("flips");
+    ASSERT_EQ(answer.rfind("ok {", 0), 0u) << answer;
+    const auto json = nlohmann::json::parse(answer.substr(3));
+    const auto& monitors = json.at("monitors");
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0].at("port"), 0x01);
+    EXPECT_EQ(monitors[0].at("frame"), 8);
+    EXPECT_EQ(monitors[1].at("port"), 0x04);
+    EXPECT_EQ(monitors[1].at("frame"), 7);
+    const auto& f1 = monitors[0].at("flips");
+    const auto& f4 = monitors[1].at("flips");
+    ASSERT_EQ(f1.size(), 2u);
+    ASSERT_EQ(f4.size(), 1u);
+    EXPECT_EQ(f1[0][0], 7);
+    EXPECT_EQ(f1[1][0], 8);
+    EXPECT_EQ(f4[0][0], 7);
+    // Both screens of one show-frame flip at one time.
+    EXPECT_EQ(f1[0][1], f4[0][1]);
+    EXPECT_LE(f1[0][1].get<std::int64_t>(), f1[1][1].get<std::int64_t>());
+    EXPECT_EQ(nlohmann::json::parse(sim_->Command("flips 1").substr(3))["monitors"][0]["flips"],
+              nlohmann::json::parse("[[8, " + std::to_string(f1[1][1].get<std::int64_t>()) + "]]"));
+
+    // Placed: port 0x04 left of port 0x01, edge to edge.
+    const std::string placed = dir_ + "/placed.png";
+    EXPECT_EQ(sim_->Command("wall-png " + placed + " a0:4=0,0 0:0x01=1,0"), "ok 128x32");
+    png::Image image;
+    std::string error;
+    ASSERT_TRUE(png::ReadPng(placed, image, error)) << error;
+    EXPECT_EQ(image.bgrx[(10 * 128 + 10) * 4], 0x80);
+    EXPECT_EQ(image.bgrx[(10 * 128 + 70) * 4], 0xC0);
+    // The default layout: one row per adapter with gaps.
+    EXPECT_EQ(sim_->Command("wall-png " + dir_ + "/rows.png"), "ok 176x64");
+    for (const char* bad : {"a0:4=0", "a0:3=0,0", "a9:1=0,0", "a0:1=64,0", "a0:2=0,0"})
+        EXPECT_EQ(sim_->Command("wall-png " + placed + " " + bad).rfind("error:", 0), 0u) << bad;
+    EXPECT_EQ(Violations(), 0u);
 }
