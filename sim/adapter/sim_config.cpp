@@ -217,7 +217,7 @@ bool FinishConfig(SimConfig& c, std::string* error) {
         for (MonitorConfig& m : a.monitors) {
             if (!ports.insert(m.port).second) return fail("two monitors on one port of " + a.name);
             if (m.edidSize != 128 && m.edidSize != 256) return fail("EDID size must be 128 or 256");
-            if (m.width == 0 || m.height == 0 || m.width > 4095 || m.height > 4095)
+            if (m.width == 0 || m.height == 0 || m.width > kMaxModeSide || m.height > kMaxModeSide)
                 return fail("monitor mode out of range on " + a.name);
         }
     }
