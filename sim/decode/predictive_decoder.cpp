@@ -10,8 +10,21 @@
 // the spot: pixels are rebuilt as the symbols come, and a value outside
 // 0..255 cannot come from the encoder; neither can odd or too short run
 // counts, a run that directly follows a symbol of its own value, or anything
-// after a 4096-symbol run piece but its symbol. A budget of pixel writes
-// bounds the search on hostile input.
+// after a 4096-symbol run piece but its symbol.
+//
+// The longer reading is tried first: a marker 23 misread as a 7 realigns a
+// few tokens later with fewer symbols, and that is found out only at the end.
+// What can still follow a branch point depends only on its bit position,
+// symbol count and last symbol (the stream's shape) and the width + 1 values
+// before it (the neighbours of every later pixel). The search remembers each
+// branch point it has been through with those values (as a hash), and, when
+// every reading from it failed on the shape alone, without them. Reaching a
+// remembered point again means all that follows it has failed already, so
+// each ambiguous marker is searched once per distinct way of standing there,
+// not once per way of reaching it. A budget of pixel writes still bounds the
+// search on hostile input.
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "protocol/adapter/predictive_model.h"
@@ -61,15 +74,64 @@ struct Token {
 
 struct State {
     std::size_t pos;
-    std::uint32_t n;     // symbols decoded
-    bool afterPiece;     // the last token was a 4096-symbol piece
-    std::uint16_t prev;  // the last symbol
+    std::uint32_t n;       // symbols decoded
+    bool afterPiece;       // the last token was a 4096-symbol piece
+    std::uint16_t prev;    // the last symbol
+    std::uint64_t recent;  // hash of the last width + 1 values (0 before the picture)
+};
+
+// Polynomial hash of a window of values modulo the prime 2^61 - 1.
+constexpr std::uint64_t kHashPrime = (std::uint64_t{1} << 61) - 1;
+constexpr std::uint64_t kHashBase = 1'000'003;
+
+__extension__ using Wide = unsigned __int128;
+
+std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) {
+    const Wide p = static_cast<Wide>(a) * b;
+    const std::uint64_t r =
+        static_cast<std::uint64_t>(p & kHashPrime) + static_cast<std::uint64_t>(p >> 61);
+    return r >= kHashPrime ? r - kHashPrime : r;
+}
+
+struct StateHash {
+    std::size_t operator()(const State& s) const {
+        std::uint64_t h = s.recent;
+        h = h * 31 + s.pos;
+        h = h * 31 + s.n;
+        h = h * 31 + 2u * s.prev + s.afterPiece;
+        return static_cast<std::size_t>(h);
+    }
+};
+
+// Position, count, last symbol and piece flag: all that decides which tokens
+// can follow and whether the stream can end there.
+bool SamePlace(const State& a, const State& b) {
+    return a.pos == b.pos && a.n == b.n && a.afterPiece == b.afterPiece && a.prev == b.prev;
+}
+
+struct StateEqual {
+    bool operator()(const State& a, const State& b) const {
+        return SamePlace(a, b) && a.recent == b.recent;
+    }
+};
+
+struct PlaceHash {
+    std::size_t operator()(const State& s) const {
+        return StateHash()({s.pos, s.n, s.afterPiece, s.prev, 0});
+    }
+};
+
+struct PlaceEqual {
+    bool operator()(const State& a, const State& b) const { return SamePlace(a, b); }
 };
 
 class ChannelDecoder {
 public:
     ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t)
-        : part_(part), bits_(part), channel_(channel), t_(t), total_(t.width * t.height) {}
+        : part_(part), bits_(part), channel_(channel), t_(t), total_(t.width * t.height) {
+        outgoing_ = 1;  // kHashBase^(width + 1): the weight of the value leaving the window
+        for (std::uint32_t i = 0; i <= t.width; ++i) outgoing_ = MulMod(outgoing_, kHashBase);
+    }
 
     DecodeStatus Run() {
         if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
@@ -79,35 +141,57 @@ public:
         if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
             return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
         }
-        State s{0, 0, false, 0};
+        State s{0, 0, false, 0, 0};
         if (!Apply(s, {kHeaderBits + length, 1, first, false, false})) {
             return DecodeStatus::kCorrupt;
         }
         struct Branch {
             State state;
             Token alternative;
+            bool triedAlternative = false;
+            bool onPixel = false;  // some reading below failed on a pixel value
         };
         std::vector<Branch> branches;
         budget_ = 32ull * total_ + (1u << 20);
         while (!exhausted_) {
             bool fail = false;
+            bool onPixel = false;  // the failure was a pixel value, not the stream's shape
             if (s.n == total_) {
                 if (EndsAt(s.pos)) return DecodeStatus::kOk;
                 fail = true;
             } else {
                 Token t[2];
                 const std::size_t found = Candidates(s, t);
-                if (found == 2) branches.push_back({s, t[1]});
-                fail = found == 0 || !Apply(s, t[0]);
+                if (found == 2 && dead_.contains(s)) {
+                    fail = true;
+                } else if (found == 2 && !searched_.insert(s).second) {
+                    fail = onPixel = true;  // reached before with the same values
+                } else {
+                    // The longer reading first: a marker 23 read as a 7
+                    // mostly realigns at once with fewer symbols, a wrong
+                    // reading found only at the end.
+                    if (found == 2) std::swap(t[0], t[1]), branches.push_back({s, t[1]});
+                    fail = found == 0 || !Apply(s, t[0]);
+                    onPixel = fail && found != 0;
+                }
             }
             while (fail && !exhausted_) {
                 if (branches.empty()) {
                     return truncated_ ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
                 }
-                s = branches.back().state;
-                const Token alternative = branches.back().alternative;
-                branches.pop_back();
-                fail = !Apply(s, alternative);
+                Branch& b = branches.back();
+                b.onPixel = b.onPixel || onPixel;
+                if (!b.triedAlternative) {
+                    b.triedAlternative = true;
+                    s = b.state;
+                    fail = onPixel = !Apply(s, b.alternative);
+                } else {
+                    // Both readings failed. When only on the stream's shape,
+                    // the branch point fails however it is reached.
+                    onPixel = b.onPixel;
+                    if (!onPixel) dead_.insert(b.state);
+                    branches.pop_back();
+                }
             }
         }
         return DecodeStatus::kCorrupt;
@@ -125,15 +209,28 @@ private:
             return false;
         }
         budget_ -= t.count;
+        std::uint64_t recent = s.recent;
         for (std::uint32_t i = 0; i < t.count; ++i) {
-            if (!Pixel(x, y, residual)) return false;
+            const int v = Pixel(x, y, residual);
+            if (v < 0) return false;
+            const std::uint32_t m = s.n + i;
+            const std::uint64_t leaving = m > t_.width ? Value(m - t_.width - 1) : 0;
+            recent = MulMod(recent, kHashBase) + static_cast<std::uint64_t>(v) +
+                     (kHashPrime - MulMod(leaving, outgoing_));
+            recent %= kHashPrime;
             if (++x == t_.width) x = 0, ++y;
         }
-        s = {t.end, s.n + t.count, t.piece, t.symbol};
+        s = {t.end, s.n + t.count, t.piece, t.symbol, recent};
         return true;
     }
 
-    bool Pixel(std::uint32_t x, std::uint32_t y, int residual) {
+    // The value of the channel at symbol index m (already rebuilt).
+    std::uint8_t Value(std::uint32_t m) const {
+        return t_.origin[std::size_t{m / t_.width} * t_.stride + 4 * (m % t_.width) + channel_];
+    }
+
+    // Rebuilds one value and returns it; -1 when it falls outside 0..255.
+    int Pixel(std::uint32_t x, std::uint32_t y, int residual) {
         std::uint8_t* row = t_.origin + std::size_t{y} * t_.stride;
         const std::uint8_t* above = y > 0 ? row - t_.stride : nullptr;
         auto at = [&](unsigned byte, int& a, int& b, int& c) {
@@ -152,9 +249,9 @@ private:
             v += row[4 * x + k - 1] - Predict(choice, pa, pb, pc);
         }
         v &= 1023;
-        if (v > 255) return false;
+        if (v > 255) return -1;
         row[4 * x + k] = static_cast<std::uint8_t>(v);
-        return true;
+        return v;
     }
 
     // The readings of the token at s.pos that the encoder could have written.
@@ -216,6 +313,12 @@ private:
     bool truncated_ = false;
     std::uint64_t budget_ = 1;  // pixel writes left
     bool exhausted_ = false;
+    std::uint64_t outgoing_;
+    // Branch points searched, with the values before them (any failure
+    // after them then repeats), and those from which no reading fits the
+    // stream's shape (whatever the values).
+    std::unordered_set<State, StateHash, StateEqual> searched_;
+    std::unordered_set<State, PlaceHash, PlaceEqual> dead_;
 };
 
 }  // namespace

@@ -305,3 +305,24 @@ TEST(Decode, PredictiveRunsOfEveryLengthDecode) {
     ASSERT_EQ(d.status, DecodeStatus::kOk);
     EXPECT_TRUE(SamePixels(pieces, d, false));
 }
+
+// Stripes of two rows cycling through four colours: every stripe gives a long
+// zero run whose marker 23 can also be read as a marker 7, and the wrong
+// reading realigns two tokens later with fewer symbols, so that every
+// marker doubles the readings to search unless their fate is remembered.
+TEST(Decode, PredictiveStripesWithAnAmbiguousMarkerInEveryRowDecode) {
+    constexpr std::uint32_t kW = 44, kH = 57, kStride = 191;
+    constexpr std::uint8_t kColours[4][3] = {
+        {156, 82, 70}, {149, 113, 54}, {143, 87, 246}, {57, 29, 22}};
+    Picture p{std::vector<std::uint8_t>(std::size_t{kStride} * kH, 0), kW, kH, kStride};
+    for (std::uint32_t y = 0; y < kH; ++y) {
+        for (std::uint32_t x = 0; x < kW; ++x) {
+            for (unsigned k = 0; k < 3; ++k) p.px[y * kStride + 4 * x + k] = kColours[y / 2 % 4][k];
+        }
+    }
+    const auto picture = EncodeType(p, adapter::kCodecPredictive);
+    EXPECT_EQ(picture.size(), 400u);
+    const Decoded d = Decode(picture, kW, kH);
+    ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+    EXPECT_TRUE(SamePixels(p, d, false));
+}
