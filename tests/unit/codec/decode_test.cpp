@@ -1,6 +1,7 @@
 // Round trips through every encoder and decoder, and decoders facing broken
 // input.
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <cmath>
 #include <string>
@@ -325,4 +326,39 @@ TEST(Decode, PredictiveStripesWithAnAmbiguousMarkerInEveryRowDecode) {
     const Decoded d = Decode(picture, kW, kH);
     ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
     EXPECT_TRUE(SamePixels(p, d, false));
+}
+
+// A progressive JPEG reads all its scans before it writes a row. Here a
+// warning (stray bytes before the last scan) comes first and a fatal error
+// (an unknown component in that scan) stops the decode: TurboJPEG then
+// reports a warning, but nothing was drawn, and that is no picture.
+TEST(Decode, JpegWhoseDecodeStoppedBeforeDrawingIsCorrupt) {
+    constexpr int kSide = 64;
+    std::vector<std::uint8_t> rgb(kSide * kSide * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
+    tjhandle tj = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(tj, rgb.data(), kSide, 0, kSide, TJPF_RGB, &jpeg, &size, TJSAMP_420, 90,
+                          TJFLAG_PROGRESSIVE),
+              0);
+    std::vector<std::uint8_t> data(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(tj);
+    std::size_t lastScan = 0;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xDA) lastScan = i;
+    }
+    ASSERT_GT(lastScan, 0u);
+    data[lastScan + 5] = 0x77;  // the scan's first component selector
+    data.insert(data.begin() + static_cast<std::ptrdiff_t>(lastScan), {1, 2, 3});
+
+    std::vector<std::uint8_t> picture(adapter::kCodecHeaderSize);
+    adapter::CodecHeader h;
+    h.codecType = adapter::kCodecJpeg;
+    h.width = h.height = kSide;
+    h.parts[0] = static_cast<std::uint32_t>(data.size());
+    adapter::WriteCodecHeader(picture, h);
+    picture.insert(picture.end(), data.begin(), data.end());
+    EXPECT_EQ(Decode(picture, kSide, kSide).status, DecodeStatus::kCorrupt);
 }
