@@ -1,12 +1,15 @@
 # The two front-door commands. Both set up everything on a fresh Debian machine.
 #   make demo   run the simulated wall
 #   make test   build and run every test
+#   make fuzz   build the fuzz targets with clang and run each FUZZ_SECONDS
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-asan demo bench clean
+.PHONY: all deps configure build test test-asan fuzz demo bench clean
 
 all: build
 
@@ -30,6 +33,13 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
+# Every fuzz target (clang, ASan + UBSan + libFuzzer) over a copy of its corpus.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON \
+	  -DORV_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 demo: build
 	@scripts/demo $(BUILD)
 
@@ -37,4 +47,4 @@ bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
