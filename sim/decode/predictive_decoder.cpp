@@ -21,8 +21,16 @@
 // every reading from it failed on the shape alone, without them. Reaching a
 // remembered point again means all that follows it has failed already, so
 // each ambiguous marker is searched once per distinct way of standing there,
-// not once per way of reaching it. A budget of pixel writes still bounds the
-// search on hostile input.
+// not once per way of reaching it.
+//
+// A channel's stream may also be read to its end in more than one way. The
+// next channel is predicted from this one's values, so when it has no
+// reading the search of this one goes on to its next reading (for a limited
+// share of the budget, since the channel to change may be one further back).
+// A budget of pixel writes for the whole picture bounds the search on
+// hostile input.
+#include <array>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -127,70 +135,90 @@ struct PlaceEqual {
 
 class ChannelDecoder {
 public:
-    ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t)
-        : part_(part), bits_(part), channel_(channel), t_(t), total_(t.width * t.height) {
+    // `budget`: pixel writes left, shared by the channels of a picture.
+    ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t, std::uint64_t& budget)
+        : part_(part),
+          bits_(part),
+          channel_(channel),
+          t_(t),
+          total_(t.width * t.height),
+          budget_(budget) {
         outgoing_ = 1;  // kHashBase^(width + 1): the weight of the value leaving the window
         for (std::uint32_t i = 0; i <= t.width; ++i) outgoing_ = MulMod(outgoing_, kHashBase);
     }
 
-    DecodeStatus Run() {
-        if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
-        if (bits_.Peek(0, kHeaderBits) != StreamHeader(channel_)) return DecodeStatus::kCorrupt;
-        std::uint16_t first = 0;
-        unsigned length = 0;
-        if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
-            return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+    // The next reading of the channel that ends as the stream does, its
+    // values written into the target; kOk, or why there is no (further) one.
+    // Called again, it goes on searching past the reading it gave, for at
+    // most `limit` pixel writes; a channel that ran out of budget or limit
+    // gives no further reading.
+    DecodeStatus Next(std::uint64_t limit) {
+        limit_ = limit;
+        bool fail = false;
+        bool onPixel = false;  // the failure was a value, not the stream's shape
+        if (!started_) {
+            started_ = true;
+            if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
+            if (bits_.Peek(0, kHeaderBits) != StreamHeader(channel_)) {
+                return DecodeStatus::kCorrupt;
+            }
+            std::uint16_t first = 0;
+            unsigned length = 0;
+            if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
+                return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+            }
+            if (!Apply(s_, {kHeaderBits + length, 1, first, false, false})) {
+                return DecodeStatus::kCorrupt;
+            }
+        } else {
+            // The reading given did not suit the next channel.
+            fail = onPixel = true;
         }
-        State s{0, 0, false, 0, 0};
-        if (!Apply(s, {kHeaderBits + length, 1, first, false, false})) {
-            return DecodeStatus::kCorrupt;
-        }
-        struct Branch {
-            State state;
-            Token alternative;
-            bool triedAlternative = false;
-            bool onPixel = false;  // some reading below failed on a pixel value
-        };
-        std::vector<Branch> branches;
-        budget_ = 32ull * total_ + (1u << 20);
         while (!exhausted_) {
-            bool fail = false;
-            bool onPixel = false;  // the failure was a pixel value, not the stream's shape
-            if (s.n == total_) {
-                if (EndsAt(s.pos)) return DecodeStatus::kOk;
-                fail = true;
-            } else {
-                Token t[2];
-                const std::size_t found = Candidates(s, t);
-                if (found == 2 && dead_.contains(s)) {
+            if (!fail) {
+                onPixel = false;
+                if (s_.n == total_) {
+                    if (EndsAt(s_.pos)) {
+                        for (Branch& b : branches_) b.gaveReading = true;
+                        return DecodeStatus::kOk;
+                    }
                     fail = true;
-                } else if (found == 2 && !searched_.insert(s).second) {
-                    fail = onPixel = true;  // reached before with the same values
                 } else {
-                    // The longer reading first: a marker 23 read as a 7
-                    // mostly realigns at once with fewer symbols, a wrong
-                    // reading found only at the end.
-                    if (found == 2) std::swap(t[0], t[1]), branches.push_back({s, t[1]});
-                    fail = found == 0 || !Apply(s, t[0]);
-                    onPixel = fail && found != 0;
+                    Token t[2];
+                    const std::size_t found = Candidates(s_, t);
+                    if (found == 2 && dead_.contains(s_)) {
+                        fail = true;
+                    } else if (found == 2 && !searched_.insert(s_).second) {
+                        fail = onPixel = true;  // reached before with the same values
+                    } else {
+                        // The longer reading first: a marker 23 read as a 7
+                        // mostly realigns at once with fewer symbols, a
+                        // wrong reading found only at the end.
+                        if (found == 2) std::swap(t[0], t[1]), branches_.push_back({s_, t[1]});
+                        fail = found == 0 || !Apply(s_, t[0]);
+                        onPixel = fail && found != 0;
+                    }
                 }
             }
             while (fail && !exhausted_) {
-                if (branches.empty()) {
+                if (branches_.empty()) {
                     return truncated_ ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
                 }
-                Branch& b = branches.back();
+                Branch& b = branches_.back();
                 b.onPixel = b.onPixel || onPixel;
                 if (!b.triedAlternative) {
                     b.triedAlternative = true;
-                    s = b.state;
-                    fail = onPixel = !Apply(s, b.alternative);
+                    s_ = b.state;
+                    fail = onPixel = !Apply(s_, b.alternative);
                 } else {
                     // Both readings failed. When only on the stream's shape,
                     // the branch point fails however it is reached.
                     onPixel = b.onPixel;
                     if (!onPixel) dead_.insert(b.state);
-                    branches.pop_back();
+                    // A reading given from here was refused by the next
+                    // channel, which sees all values, not only the window.
+                    if (b.gaveReading) searched_.erase(b.state);
+                    branches_.pop_back();
                 }
             }
         }
@@ -204,11 +232,12 @@ private:
         std::uint32_t x = s.n % t_.width;
         std::uint32_t y = s.n / t_.width;
         const int residual = Residual(t.symbol);
-        if (budget_ < t.count) {
+        if (budget_ < t.count || limit_ < t.count) {
             exhausted_ = true;
             return false;
         }
         budget_ -= t.count;
+        limit_ -= t.count;
         std::uint64_t recent = s.recent;
         for (std::uint32_t i = 0; i < t.count; ++i) {
             const int v = Pixel(x, y, residual);
@@ -311,8 +340,19 @@ private:
     const Target& t_;
     std::uint32_t total_;
     bool truncated_ = false;
-    std::uint64_t budget_ = 1;  // pixel writes left
+    std::uint64_t& budget_;
+    std::uint64_t limit_ = 0;  // pixel writes left to this call of Next()
     bool exhausted_ = false;
+    struct Branch {
+        State state;
+        Token alternative;
+        bool triedAlternative = false;
+        bool onPixel = false;      // some reading below failed on a value
+        bool gaveReading = false;  // a reading below was given by Next()
+    };
+    bool started_ = false;
+    State s_{0, 0, false, 0, 0};
+    std::vector<Branch> branches_;
     std::uint64_t outgoing_;
     // Branch points searched, with the values before them (any failure
     // after them then repeats), and those from which no reading fits the
@@ -325,9 +365,28 @@ private:
 
 DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
     if (std::uint64_t{t.width} * t.height > UINT32_MAX / 2) return DecodeStatus::kUnsupported;
-    for (unsigned k = 0; k < 3; ++k) {
-        ChannelDecoder channel(parts[k], k, t);
-        if (const DecodeStatus s = channel.Run(); s != DecodeStatus::kOk) return s;
+    // A channel's stream can hold several readings that end as it does; the
+    // next channel is predicted from this one's values, so when it has no
+    // reading, the next reading of this one is tried. A channel searched
+    // again gets a limited share of the budget: the reading to change may be
+    // one further back.
+    const std::uint64_t total = std::uint64_t{t.width} * t.height;
+    std::uint64_t budget = 3 * (32 * total + (1u << 20));
+    const std::uint64_t again = 8 * total + (1u << 16);
+    std::array<std::optional<ChannelDecoder>, 3> channels;
+    DecodeStatus failure = DecodeStatus::kOk;  // the first one met
+    for (unsigned k = 0; k < 3;) {
+        const bool fresh = !channels[k];
+        if (fresh) channels[k].emplace(parts[k], k, t, budget);
+        const DecodeStatus s = channels[k]->Next(fresh ? budget : again);
+        if (s == DecodeStatus::kOk) {
+            ++k;
+            continue;
+        }
+        if (failure == DecodeStatus::kOk) failure = s;
+        if (k == 0 || budget == 0) return failure;
+        channels[k].reset();
+        --k;
     }
     return DecodeStatus::kOk;
 }

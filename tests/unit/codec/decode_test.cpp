@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "service/codec/picture_encoder.h"
@@ -307,23 +309,48 @@ TEST(Decode, PredictiveRunsOfEveryLengthDecode) {
     EXPECT_TRUE(SamePixels(pieces, d, false));
 }
 
-// Stripes of two rows cycling through four colours: every stripe gives a long
-// zero run whose marker 23 can also be read as a marker 7, and the wrong
-// reading realigns two tokens later with fewer symbols, so that every
-// marker doubles the readings to search unless their fate is remembered.
-TEST(Decode, PredictiveStripesWithAnAmbiguousMarkerInEveryRowDecode) {
+// Stripes of two rows cycling through four colours (44 x 57, stride 191).
+constexpr std::uint8_t kStripeColours[4][3] = {
+    {156, 82, 70}, {149, 113, 54}, {143, 87, 246}, {57, 29, 22}};
+
+Picture Stripes() {
     constexpr std::uint32_t kW = 44, kH = 57, kStride = 191;
-    constexpr std::uint8_t kColours[4][3] = {
-        {156, 82, 70}, {149, 113, 54}, {143, 87, 246}, {57, 29, 22}};
     Picture p{std::vector<std::uint8_t>(std::size_t{kStride} * kH, 0), kW, kH, kStride};
     for (std::uint32_t y = 0; y < kH; ++y) {
         for (std::uint32_t x = 0; x < kW; ++x) {
-            for (unsigned k = 0; k < 3; ++k) p.px[y * kStride + 4 * x + k] = kColours[y / 2 % 4][k];
+            for (unsigned k = 0; k < 3; ++k)
+                p.px[y * kStride + 4 * x + k] = kStripeColours[y / 2 % 4][k];
         }
     }
+    return p;
+}
+
+// Every stripe gives a long zero run whose marker 23 can also be read as a
+// marker 7; the wrong reading realigns two tokens later with fewer symbols,
+// so that every marker doubles the readings to search unless their fate is
+// remembered.
+TEST(Decode, PredictiveStripesWithAnAmbiguousMarkerInEveryRowDecode) {
+    const Picture p = Stripes();
     const auto picture = EncodeType(p, adapter::kCodecPredictive);
     EXPECT_EQ(picture.size(), 400u);
-    const Decoded d = Decode(picture, kW, kH);
+    const Decoded d = Decode(picture, p.w, p.h);
+    ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+    EXPECT_TRUE(SamePixels(p, d, false));
+}
+
+// Two short breaks in the stripes make the first channel's stream readable
+// two ways to its end; only the next channel, predicted from its values,
+// tells which one the encoder wrote.
+TEST(Decode, PredictiveChannelReadableTwoWaysIsSettledByTheNextChannel) {
+    Picture p = Stripes();
+    auto paint = [&](std::uint32_t y, std::array<unsigned, 4> colours) {
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            std::memcpy(&p.px[y * p.stride + 4 * (28 + i)], kStripeColours[colours[i]], 3);
+        }
+    };
+    paint(3, {2, 2, 2, 0});
+    paint(33, {1, 2, 1, 3});
+    const Decoded d = Decode(EncodeType(p, adapter::kCodecPredictive), p.w, p.h);
     ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
     EXPECT_TRUE(SamePixels(p, d, false));
 }
