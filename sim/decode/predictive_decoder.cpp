@@ -367,18 +367,20 @@ DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
     if (std::uint64_t{t.width} * t.height > UINT32_MAX / 2) return DecodeStatus::kUnsupported;
     // A channel's stream can hold several readings that end as it does; the
     // next channel is predicted from this one's values, so when it has no
-    // reading, the next reading of this one is tried. A channel searched
-    // again gets a limited share of the budget: the reading to change may be
-    // one further back.
+    // reading, the next reading of this one is tried. Once the search has
+    // gone back, each search gets a limited share of the budget: a channel
+    // built on a wrong reading may have none, and the reading to change may
+    // be one further back.
     const std::uint64_t total = std::uint64_t{t.width} * t.height;
     std::uint64_t budget = 3 * (32 * total + (1u << 20));
-    const std::uint64_t again = 8 * total + (1u << 16);
+    const std::uint64_t again = 16 * total + (1u << 18);
+    bool wentBack = false;
     std::array<std::optional<ChannelDecoder>, 3> channels;
     DecodeStatus failure = DecodeStatus::kOk;  // the first one met
     for (unsigned k = 0; k < 3;) {
         const bool fresh = !channels[k];
         if (fresh) channels[k].emplace(parts[k], k, t, budget);
-        const DecodeStatus s = channels[k]->Next(fresh ? budget : again);
+        const DecodeStatus s = channels[k]->Next(fresh && !wentBack ? budget : again);
         if (s == DecodeStatus::kOk) {
             ++k;
             continue;
@@ -387,6 +389,7 @@ DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
         if (k == 0 || budget == 0) return failure;
         channels[k].reset();
         --k;
+        wentBack = true;
     }
     return DecodeStatus::kOk;
 }
