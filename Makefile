@@ -1,14 +1,17 @@
 # The two front-door commands. Both set up everything on a fresh Debian machine.
 #   make demo   run the simulated wall
 #   make test   build and run every test
-BUILD       ?= build
-ASAN_BUILD  ?= build-asan
-CLANG_BUILD ?= build-clang
-TSAN_BUILD  ?= build-tsan
-JOBS       ?= $(shell nproc)
-CMAKE_FLAGS ?=
+#   make fuzz   build the fuzz targets with clang and run each FUZZ_SECONDS
+BUILD        ?= build
+ASAN_BUILD   ?= build-asan
+CLANG_BUILD  ?= build-clang
+TSAN_BUILD   ?= build-tsan
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+JOBS         ?= $(shell nproc)
+CMAKE_FLAGS  ?=
 
-.PHONY: all deps configure build check-arrows test test-asan test-clang test-tsan format-check demo bench clean
+.PHONY: all deps configure build check-arrows test test-asan test-clang test-tsan format-check fuzz demo bench clean
 
 all: build
 
@@ -55,6 +58,12 @@ test-tsan: deps
 # Every tracked C++ file as .clang-format wants it.
 format-check:
 	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+# Every fuzz target (clang, ASan + UBSan + libFuzzer) over a copy of its corpus.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON \
+	  -DORV_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	@scripts/demo $(BUILD)
@@ -63,4 +72,4 @@ bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(CLANG_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

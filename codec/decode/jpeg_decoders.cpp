@@ -42,9 +42,14 @@ DecodeStatus DecodeJpeg(const PartSpans& parts, const Target& t) {
         return DecodeStatus::kCorrupt;
     }
     // A damaged JPEG decodes with warnings into something; only errors count.
+    // Once a warning was given, TurboJPEG calls a later fatal error a warning
+    // too, so whether anything was drawn is read from the top-left pixel: its
+    // X byte is cleared here and every decoded row sets it to 0xFF.
+    std::uint8_t& firstX = t.origin[3];
+    firstX = 0;
     if (tjDecompress2(tj.get(), parts[0].data(), parts[0].size(), t.origin, w,
                       static_cast<int>(t.stride), h, TJPF_BGRX, 0) != 0 &&
-        tjGetErrorCode(tj.get()) == TJERR_FATAL) {
+        (tjGetErrorCode(tj.get()) == TJERR_FATAL || firstX != 0xFF)) {
         return DecodeStatus::kCorrupt;
     }
     return DecodeStatus::kOk;

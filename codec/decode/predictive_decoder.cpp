@@ -10,8 +10,29 @@
 // the spot: pixels are rebuilt as the symbols come, and a value outside
 // 0..255 cannot come from the encoder; neither can odd or too short run
 // counts, a run that directly follows a symbol of its own value, or anything
-// after a 4096-symbol run piece but its symbol. A budget of pixel writes
-// bounds the search on hostile input.
+// after a 4096-symbol run piece but its symbol.
+//
+// The longer reading is tried first: a marker 23 misread as a 7 realigns a
+// few tokens later with fewer symbols, and that is found out only at the end.
+// What can still follow a branch point depends only on its bit position,
+// symbol count and last symbol (the stream's shape) and the width + 1 values
+// before it (the neighbours of every later pixel). The search remembers each
+// branch point it has been through with those values (as a hash), and, when
+// every reading from it failed on the shape alone, without them. Reaching a
+// remembered point again means all that follows it has failed already, so
+// each ambiguous marker is searched once per distinct way of standing there,
+// not once per way of reaching it.
+//
+// A channel's stream may also be read to its end in more than one way. The
+// next channel is predicted from this one's values, so when it has no
+// reading the search of this one goes on to its next reading (for a limited
+// share of the budget, since the channel to change may be one further back).
+// A budget of pixel writes for the whole picture bounds the search on
+// hostile input.
+#include <array>
+#include <optional>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "codec/decode/decoders.h"
@@ -61,53 +82,144 @@ struct Token {
 
 struct State {
     std::size_t pos;
-    std::uint32_t n;     // symbols decoded
-    bool afterPiece;     // the last token was a 4096-symbol piece
-    std::uint16_t prev;  // the last symbol
+    std::uint32_t n;       // symbols decoded
+    bool afterPiece;       // the last token was a 4096-symbol piece
+    std::uint16_t prev;    // the last symbol
+    std::uint64_t recent;  // hash of the last width + 1 values (0 before the picture)
+};
+
+// Polynomial hash of a window of values modulo the prime 2^61 - 1.
+constexpr std::uint64_t kHashPrime = (std::uint64_t{1} << 61) - 1;
+constexpr std::uint64_t kHashBase = 1'000'003;
+
+__extension__ using Wide = unsigned __int128;
+
+std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) {
+    const Wide p = static_cast<Wide>(a) * b;
+    const std::uint64_t r =
+        static_cast<std::uint64_t>(p & kHashPrime) + static_cast<std::uint64_t>(p >> 61);
+    return r >= kHashPrime ? r - kHashPrime : r;
+}
+
+struct StateHash {
+    std::size_t operator()(const State& s) const {
+        std::uint64_t h = s.recent;
+        h = h * 31 + s.pos;
+        h = h * 31 + s.n;
+        h = h * 31 + 2u * s.prev + s.afterPiece;
+        return static_cast<std::size_t>(h);
+    }
+};
+
+// Position, count, last symbol and piece flag: all that decides which tokens
+// can follow and whether the stream can end there.
+bool SamePlace(const State& a, const State& b) {
+    return a.pos == b.pos && a.n == b.n && a.afterPiece == b.afterPiece && a.prev == b.prev;
+}
+
+struct StateEqual {
+    bool operator()(const State& a, const State& b) const {
+        return SamePlace(a, b) && a.recent == b.recent;
+    }
+};
+
+struct PlaceHash {
+    std::size_t operator()(const State& s) const {
+        return StateHash()({s.pos, s.n, s.afterPiece, s.prev, 0});
+    }
+};
+
+struct PlaceEqual {
+    bool operator()(const State& a, const State& b) const { return SamePlace(a, b); }
 };
 
 class ChannelDecoder {
 public:
-    ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t)
-        : part_(part), bits_(part), channel_(channel), t_(t), total_(t.width * t.height) {}
+    // `budget`: pixel writes left, shared by the channels of a picture.
+    ChannelDecoder(bytes::ConstBytes part, unsigned channel, const Target& t, std::uint64_t& budget)
+        : part_(part),
+          bits_(part),
+          channel_(channel),
+          t_(t),
+          total_(t.width * t.height),
+          budget_(budget) {
+        outgoing_ = 1;  // kHashBase^(width + 1): the weight of the value leaving the window
+        for (std::uint32_t i = 0; i <= t.width; ++i) outgoing_ = MulMod(outgoing_, kHashBase);
+    }
 
-    DecodeStatus Run() {
-        if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
-        if (bits_.Peek(0, kHeaderBits) != StreamHeader(channel_)) return DecodeStatus::kCorrupt;
-        std::uint16_t first = 0;
-        unsigned length = 0;
-        if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
-            return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+    // The next reading of the channel that ends as the stream does, its
+    // values written into the target; kOk, or why there is no (further) one.
+    // Called again, it goes on searching past the reading it gave, for at
+    // most `limit` pixel writes; a channel that ran out of budget or limit
+    // gives no further reading.
+    DecodeStatus Next(std::uint64_t limit) {
+        limit_ = limit;
+        bool fail = false;
+        bool onPixel = false;  // the failure was a value, not the stream's shape
+        if (!started_) {
+            started_ = true;
+            if (!bits_.Has(0, kHeaderBits)) return DecodeStatus::kTruncated;
+            if (bits_.Peek(0, kHeaderBits) != StreamHeader(channel_)) {
+                return DecodeStatus::kCorrupt;
+            }
+            std::uint16_t first = 0;
+            unsigned length = 0;
+            if (const Read r = ReadCode(bits_, kHeaderBits, first, length); r != Read::kOk) {
+                return r == Read::kTruncated ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
+            }
+            if (!Apply(s_, {kHeaderBits + length, 1, first, false, false})) {
+                return DecodeStatus::kCorrupt;
+            }
+        } else {
+            // The reading given did not suit the next channel.
+            fail = onPixel = true;
         }
-        State s{0, 0, false, 0};
-        if (!Apply(s, {kHeaderBits + length, 1, first, false, false})) {
-            return DecodeStatus::kCorrupt;
-        }
-        struct Branch {
-            State state;
-            Token alternative;
-        };
-        std::vector<Branch> branches;
-        budget_ = 32ull * total_ + (1u << 20);
         while (!exhausted_) {
-            bool fail = false;
-            if (s.n == total_) {
-                if (EndsAt(s.pos)) return DecodeStatus::kOk;
-                fail = true;
-            } else {
-                Token t[2];
-                const std::size_t found = Candidates(s, t);
-                if (found == 2) branches.push_back({s, t[1]});
-                fail = found == 0 || !Apply(s, t[0]);
+            if (!fail) {
+                onPixel = false;
+                if (s_.n == total_) {
+                    if (EndsAt(s_.pos)) {
+                        for (Branch& b : branches_) b.gaveReading = true;
+                        return DecodeStatus::kOk;
+                    }
+                    fail = true;
+                } else {
+                    Token t[2];
+                    const std::size_t found = Candidates(s_, t);
+                    if (found == 2 && dead_.contains(s_)) {
+                        fail = true;
+                    } else if (found == 2 && !searched_.insert(s_).second) {
+                        fail = onPixel = true;  // reached before with the same values
+                    } else {
+                        // The longer reading first: a marker 23 read as a 7
+                        // mostly realigns at once with fewer symbols, a
+                        // wrong reading found only at the end.
+                        if (found == 2) std::swap(t[0], t[1]), branches_.push_back({s_, t[1]});
+                        fail = found == 0 || !Apply(s_, t[0]);
+                        onPixel = fail && found != 0;
+                    }
+                }
             }
             while (fail && !exhausted_) {
-                if (branches.empty()) {
+                if (branches_.empty()) {
                     return truncated_ ? DecodeStatus::kTruncated : DecodeStatus::kCorrupt;
                 }
-                s = branches.back().state;
-                const Token alternative = branches.back().alternative;
-                branches.pop_back();
-                fail = !Apply(s, alternative);
+                Branch& b = branches_.back();
+                b.onPixel = b.onPixel || onPixel;
+                if (!b.triedAlternative) {
+                    b.triedAlternative = true;
+                    s_ = b.state;
+                    fail = onPixel = !Apply(s_, b.alternative);
+                } else {
+                    // Both readings failed. When only on the stream's shape,
+                    // the branch point fails however it is reached.
+                    onPixel = b.onPixel;
+                    if (!onPixel) dead_.insert(b.state);
+                    // A reading given from here was refused by the next
+                    // channel, which sees all values, not only the window.
+                    if (b.gaveReading) searched_.erase(b.state);
+                    branches_.pop_back();
+                }
             }
         }
         return DecodeStatus::kCorrupt;
@@ -120,20 +232,34 @@ private:
         std::uint32_t x = s.n % t_.width;
         std::uint32_t y = s.n / t_.width;
         const int residual = Residual(t.symbol);
-        if (budget_ < t.count) {
+        if (budget_ < t.count || limit_ < t.count) {
             exhausted_ = true;
             return false;
         }
         budget_ -= t.count;
+        limit_ -= t.count;
+        std::uint64_t recent = s.recent;
         for (std::uint32_t i = 0; i < t.count; ++i) {
-            if (!Pixel(x, y, residual)) return false;
+            const int v = Pixel(x, y, residual);
+            if (v < 0) return false;
+            const std::uint32_t m = s.n + i;
+            const std::uint64_t leaving = m > t_.width ? Value(m - t_.width - 1) : 0;
+            recent = MulMod(recent, kHashBase) + static_cast<std::uint64_t>(v) +
+                     (kHashPrime - MulMod(leaving, outgoing_));
+            recent %= kHashPrime;
             if (++x == t_.width) x = 0, ++y;
         }
-        s = {t.end, s.n + t.count, t.piece, t.symbol};
+        s = {t.end, s.n + t.count, t.piece, t.symbol, recent};
         return true;
     }
 
-    bool Pixel(std::uint32_t x, std::uint32_t y, int residual) {
+    // The value of the channel at symbol index m (already rebuilt).
+    std::uint8_t Value(std::uint32_t m) const {
+        return t_.origin[std::size_t{m / t_.width} * t_.stride + 4 * (m % t_.width) + channel_];
+    }
+
+    // Rebuilds one value and returns it; -1 when it falls outside 0..255.
+    int Pixel(std::uint32_t x, std::uint32_t y, int residual) {
         std::uint8_t* row = t_.origin + std::size_t{y} * t_.stride;
         const std::uint8_t* above = y > 0 ? row - t_.stride : nullptr;
         auto at = [&](unsigned byte, int& a, int& b, int& c) {
@@ -152,9 +278,9 @@ private:
             v += row[4 * x + k - 1] - Predict(choice, pa, pb, pc);
         }
         v &= 1023;
-        if (v > 255) return false;
+        if (v > 255) return -1;
         row[4 * x + k] = static_cast<std::uint8_t>(v);
-        return true;
+        return v;
     }
 
     // The readings of the token at s.pos that the encoder could have written.
@@ -214,17 +340,56 @@ private:
     const Target& t_;
     std::uint32_t total_;
     bool truncated_ = false;
-    std::uint64_t budget_ = 1;  // pixel writes left
+    std::uint64_t& budget_;
+    std::uint64_t limit_ = 0;  // pixel writes left to this call of Next()
     bool exhausted_ = false;
+    struct Branch {
+        State state;
+        Token alternative;
+        bool triedAlternative = false;
+        bool onPixel = false;      // some reading below failed on a value
+        bool gaveReading = false;  // a reading below was given by Next()
+    };
+    bool started_ = false;
+    State s_{0, 0, false, 0, 0};
+    std::vector<Branch> branches_;
+    std::uint64_t outgoing_;
+    // Branch points searched, with the values before them (any failure
+    // after them then repeats), and those from which no reading fits the
+    // stream's shape (whatever the values).
+    std::unordered_set<State, StateHash, StateEqual> searched_;
+    std::unordered_set<State, PlaceHash, PlaceEqual> dead_;
 };
 
 }  // namespace
 
 DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
     if (std::uint64_t{t.width} * t.height > UINT32_MAX / 2) return DecodeStatus::kUnsupported;
-    for (unsigned k = 0; k < 3; ++k) {
-        ChannelDecoder channel(parts[k], k, t);
-        if (const DecodeStatus s = channel.Run(); s != DecodeStatus::kOk) return s;
+    // A channel's stream can hold several readings that end as it does; the
+    // next channel is predicted from this one's values, so when it has no
+    // reading, the next reading of this one is tried. Once the search has
+    // gone back, each search gets a limited share of the budget: a channel
+    // built on a wrong reading may have none, and the reading to change may
+    // be one further back.
+    const std::uint64_t total = std::uint64_t{t.width} * t.height;
+    std::uint64_t budget = 3 * (32 * total + (1u << 20));
+    const std::uint64_t again = 16 * total + (1u << 18);
+    bool wentBack = false;
+    std::array<std::optional<ChannelDecoder>, 3> channels;
+    DecodeStatus failure = DecodeStatus::kOk;  // the first one met
+    for (unsigned k = 0; k < 3;) {
+        const bool fresh = !channels[k];
+        if (fresh) channels[k].emplace(parts[k], k, t, budget);
+        const DecodeStatus s = channels[k]->Next(fresh && !wentBack ? budget : again);
+        if (s == DecodeStatus::kOk) {
+            ++k;
+            continue;
+        }
+        if (failure == DecodeStatus::kOk) failure = s;
+        if (k == 0 || budget == 0) return failure;
+        channels[k].reset();
+        --k;
+        wentBack = true;
     }
     return DecodeStatus::kOk;
 }

@@ -21,13 +21,16 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines ReadLines(const std::string& path) {
+std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream all;
     if (in) all << in.rdbuf();
+    return all.str();
+}
+
+Lines SplitLines(std::string_view all) {
     Lines lines;
-    text::ForEachLine(all.str(),
-                      [&](std::string_view line, std::size_t) { lines.emplace_back(line); });
+    text::ForEachLine(all, [&](std::string_view line, std::size_t) { lines.emplace_back(line); });
     return lines;
 }
 
@@ -78,9 +81,8 @@ std::optional<std::size_t> FindKey(const Lines& lines, Range range, std::string_
     return std::nullopt;
 }
 
-std::optional<std::string> FindValue(const std::string& path, std::string_view section,
+std::optional<std::string> FindValue(const Lines& lines, std::string_view section,
                                      std::string_view key) {
-    const Lines lines = ReadLines(path);
     const auto range = FindSection(lines, section);
     if (!range) return std::nullopt;
     const auto at = FindKey(lines, *range, key);
@@ -97,30 +99,6 @@ std::uint32_t CopyString(std::string_view s, std::span<char> buffer) {
     std::memcpy(buffer.data(), s.data(), n);
     buffer[n] = '\0';
     return static_cast<std::uint32_t>(n);
-}
-
-// Writes "a\0b\0\0"; size - 2 when the list had to be cut.
-std::uint32_t CopyList(const std::vector<std::string>& names, std::span<char> buffer) {
-    if (buffer.size() < 2) {
-        if (!buffer.empty()) buffer[0] = '\0';
-        return 0;
-    }
-    const std::size_t last = buffer.size() - 1;  // reserved for the final NUL
-    std::size_t pos = 0;
-    for (const std::string& name : names) {
-        if (pos + name.size() + 1 > last) {
-            const std::size_t n = last - 1 - pos;
-            std::memcpy(buffer.data() + pos, name.data(), n);
-            buffer[last - 1] = '\0';
-            buffer[last] = '\0';
-            return static_cast<std::uint32_t>(buffer.size() - 2);
-        }
-        std::memcpy(buffer.data() + pos, name.data(), name.size());
-        pos += name.size();
-        buffer[pos++] = '\0';
-    }
-    buffer[pos] = '\0';
-    return static_cast<std::uint32_t>(pos);
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -182,7 +160,7 @@ bool Modify(const std::string& path, const std::function<bool(Lines&)>& change) 
     }
     bool ok = rc == 0;
     if (ok) {
-        Lines lines = ReadLines(path);
+        Lines lines = SplitLines(ReadText(path));
         if (change(lines)) ok = Replace(path, lines);
         if (!ok) Diagnostic("profile %s: cannot write: %s\n", path.c_str(), strerror(errno));
     }
@@ -199,9 +177,56 @@ int HexDigit(char c) {
 
 }  // namespace
 
+// Writes "a\0b\0\0"; size - 2 when the list had to be cut.
+std::uint32_t Profile::CopyList(const std::vector<std::string>& names, std::span<char> buffer) {
+    if (buffer.size() < 2) {
+        if (!buffer.empty()) buffer[0] = '\0';
+        return 0;
+    }
+    const std::size_t last = buffer.size() - 1;  // reserved for the final NUL
+    std::size_t pos = 0;
+    for (const std::string& name : names) {
+        if (pos + name.size() + 1 > last) {
+            // pos <= last; at last the previous name filled the buffer and
+            // no part of this one fits.
+            const std::size_t n = pos < last ? last - 1 - pos : 0;
+            std::memcpy(buffer.data() + pos, name.data(), n);
+            buffer[last - 1] = '\0';
+            buffer[last] = '\0';
+            return static_cast<std::uint32_t>(buffer.size() - 2);
+        }
+        std::memcpy(buffer.data() + pos, name.data(), name.size());
+        pos += name.size();
+        buffer[pos++] = '\0';
+    }
+    buffer[pos] = '\0';
+    return static_cast<std::uint32_t>(pos);
+}
+
+std::optional<std::string> Profile::FindIn(std::string_view text, std::string_view section,
+                                           std::string_view key) {
+    return FindValue(SplitLines(text), section, key);
+}
+
+std::vector<std::string> Profile::KeyNamesIn(std::string_view text, std::string_view section) {
+    const Lines lines = SplitLines(text);
+    std::vector<std::string> names;
+    if (const auto range = FindSection(lines, section))
+        for (std::size_t i = range->header + 1; i < range->end; ++i)
+            if (const auto kl = KeyOf(lines[i])) names.emplace_back(kl->key);
+    return names;
+}
+
+std::vector<std::string> Profile::SectionNamesIn(std::string_view text) {
+    std::vector<std::string> names;
+    for (const std::string& line : SplitLines(text))
+        if (const auto name = SectionOf(line)) names.emplace_back(*name);
+    return names;
+}
+
 std::string Profile::GetString(std::string_view section, std::string_view key,
                                std::string_view defaultValue) const {
-    if (auto value = FindValue(path_, section, key)) return *value;
+    if (auto value = FindIn(ReadText(path_), section, key)) return *value;
     const auto last = defaultValue.find_last_not_of(' ');
     return std::string(defaultValue.substr(0, last == std::string_view::npos ? 0 : last + 1));
 }
@@ -212,12 +237,7 @@ std::uint32_t Profile::GetString(std::string_view section, std::string_view key,
 }
 
 std::vector<std::string> Profile::KeyNames(std::string_view section) const {
-    const Lines lines = ReadLines(path_);
-    std::vector<std::string> names;
-    if (const auto range = FindSection(lines, section))
-        for (std::size_t i = range->header + 1; i < range->end; ++i)
-            if (const auto kl = KeyOf(lines[i])) names.emplace_back(kl->key);
-    return names;
+    return KeyNamesIn(ReadText(path_), section);
 }
 
 std::uint32_t Profile::GetKeyNames(std::string_view section, std::span<char> buffer) const {
@@ -225,10 +245,7 @@ std::uint32_t Profile::GetKeyNames(std::string_view section, std::span<char> buf
 }
 
 std::vector<std::string> Profile::SectionNames() const {
-    std::vector<std::string> names;
-    for (const std::string& line : ReadLines(path_))
-        if (const auto name = SectionOf(line)) names.emplace_back(*name);
-    return names;
+    return SectionNamesIn(ReadText(path_));
 }
 
 std::uint32_t Profile::GetSectionNames(std::span<char> buffer) const {
@@ -251,28 +268,32 @@ std::string Profile::EncodeStruct(std::span<const std::uint8_t> data) {
     return text;
 }
 
-bool Profile::GetStruct(std::string_view section, std::string_view key,
-                        std::span<std::uint8_t> out) const {
-    const auto value = FindValue(path_, section, key);
-    if (!value) return false;
-    auto reject = [&](const char* reason) {
-        Diagnostic("profile %s: [%.*s] %.*s: %s, value ignored\n", path_.c_str(),
-                   static_cast<int>(section.size()), section.data(), static_cast<int>(key.size()),
-                   key.data(), reason);
-        return false;
-    };
-    if (value->size() != 2 * (out.size() + 1)) return reject("structure of the wrong length");
+const char* Profile::DecodeStruct(std::string_view value, std::span<std::uint8_t> out) {
+    if (value.size() != 2 * (out.size() + 1)) return "structure of the wrong length";
     std::vector<std::uint8_t> bytes(out.size() + 1);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int hi = HexDigit((*value)[2 * i]);
-        const int lo = HexDigit((*value)[2 * i + 1]);
-        if (hi < 0 || lo < 0) return reject("structure with a character that is not hexadecimal");
+        const int hi = HexDigit(value[2 * i]);
+        const int lo = HexDigit(value[2 * i + 1]);
+        if (hi < 0 || lo < 0) return "structure with a character that is not hexadecimal";
         bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < out.size(); ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
-    if (sum != bytes.back()) return reject("structure with a wrong checksum");
+    if (sum != bytes.back()) return "structure with a wrong checksum";
     std::copy(bytes.begin(), bytes.end() - 1, out.begin());
+    return nullptr;
+}
+
+bool Profile::GetStruct(std::string_view section, std::string_view key,
+                        std::span<std::uint8_t> out) const {
+    const auto value = FindIn(ReadText(path_), section, key);
+    if (!value) return false;
+    if (const char* reason = DecodeStruct(*value, out)) {
+        Diagnostic("profile %s: [%.*s] %.*s: %s, value ignored\n", path_.c_str(),
+                   static_cast<int>(section.size()), section.data(), static_cast<int>(key.size()),
+                   key.data(), reason);
+        return false;
+    }
     return true;
 }
 

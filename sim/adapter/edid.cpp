@@ -112,13 +112,23 @@ std::string EdidProblem(bytes::ConstBytes edid) {
 }
 
 std::optional<std::vector<std::uint8_t>> LoadEdidHex(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    std::string why = "cannot open";
+    std::optional<std::vector<std::uint8_t>> edid;
+    if (in) {
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        edid = ParseEdidHex(text, &why);
+    }
+    if (!edid && error) *error = path + ": " + why;
+    return edid;
+}
+
+std::optional<std::vector<std::uint8_t>> ParseEdidHex(std::string_view text, std::string* error) {
     auto fail = [&](const std::string& why) -> std::optional<std::vector<std::uint8_t>> {
-        if (error) *error = path + ": " + why;
+        if (error) *error = why;
         return std::nullopt;
     };
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail("cannot open");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.size() > 64 * 1024) return fail("file too large for an EDID");
     std::vector<std::uint8_t> out;
     int pending = -1;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -33,6 +34,8 @@ std::string EdidProblem(bytes::ConstBytes edid);
 // Reads and checks a hex EDID file; nothing (and `error`) when it cannot be
 // read, holds anything but hex pairs and whitespace, or is not a valid EDID.
 std::optional<std::vector<std::uint8_t>> LoadEdidHex(const std::string& path, std::string* error);
+// The same over the text of such a file (`error` without the path).
+std::optional<std::vector<std::uint8_t>> ParseEdidHex(std::string_view text, std::string* error);
 
 // Preferred mode from the first detailed timing descriptor; {0, 0} if none.
 std::pair<std::uint16_t, std::uint16_t> EdidPreferredMode(bytes::ConstBytes edid);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sim/adapter/sim_config.h"
+
 namespace orv::sim {
 namespace {
 
@@ -75,6 +77,26 @@ std::string CheckSerialRom(bytes::ConstBytes p) {
 }
 
 }  // namespace
+
+std::optional<Topology> ReadTopology(bytes::ConstBytes p, std::string* violation) {
+    const Topology next{adapter::ReadScreenEntry(p, adapter::kOffScreenEntry0),
+                        adapter::ReadScreenEntry(p, adapter::kOffScreenEntry1)};
+    for (int slot = 0; slot < 2; ++slot) {
+        const adapter::ScreenEntry& e = next[slot];
+        if (e.Empty()) continue;
+        if (e.screenIndex != slot || !IsPortBit(e.portBit) || e.modeClass > 2 || e.width == 0 ||
+            e.height == 0 || e.width > kMaxModeSide || e.height > kMaxModeSide ||
+            (e.bitsPerPixel != 32 && e.bitsPerPixel != 16 && e.bitsPerPixel != 8)) {
+            char what[160];
+            std::snprintf(what, sizeof what,
+                          "topology entry %d malformed: screen %u, port 0x%02X, %ux%u, %u bits",
+                          slot, e.screenIndex, e.portBit, e.width, e.height, e.bitsPerPixel);
+            if (violation) *violation = what;
+            return std::nullopt;
+        }
+    }
+    return next;
+}
 
 std::optional<int> FrameTarget(bytes::ConstBytes packet, const Topology& topology) {
     const std::uint32_t frameIndex = U32(packet, adapter::kOffFrameIndex);

@@ -539,24 +539,14 @@ void SimAdapter::HandlePacket(std::uint8_t endpoint, bytes::ConstBytes p) {
 }
 
 std::optional<adapter::Packet> SimAdapter::HandleTopology(bytes::ConstBytes p) {
-    Topology next{adapter::ReadScreenEntry(p, adapter::kOffScreenEntry0),
-                  adapter::ReadScreenEntry(p, adapter::kOffScreenEntry1)};
-    for (int slot = 0; slot < 2; ++slot) {
-        const adapter::ScreenEntry& e = next[slot];
-        if (e.Empty()) continue;
-        if (e.screenIndex != slot || !IsPortBit(e.portBit) || e.modeClass > 2 || e.width == 0 ||
-            e.height == 0 ||
-            (e.bitsPerPixel != 32 && e.bitsPerPixel != 16 && e.bitsPerPixel != 8)) {
-            char what[160];
-            std::snprintf(what, sizeof what,
-                          "topology entry %d malformed: screen %u, port 0x%02X, %ux%u, %u bits",
-                          slot, e.screenIndex, e.portBit, e.width, e.height, e.bitsPerPixel);
-            Violation(what);
-            return std::nullopt;
-        }
+    std::string violation;
+    const std::optional<Topology> next = ReadTopology(p, &violation);
+    if (!next) {
+        Violation(violation);
+        return std::nullopt;
     }
     MutexLock lock(stateMutex_);
-    topology_ = next;
+    topology_ = *next;
     for (const adapter::ScreenEntry& e : topology_) {
         if (e.Empty()) continue;
         auto it = monitors_.find(e.portBit);

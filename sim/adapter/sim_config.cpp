@@ -50,10 +50,39 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
     return out;
 }
 
+// A JSON value of the kind of T: true or false, a string, or a whole number
+// inside the range of T. Anything else is an error that names `key`.
+template <typename T>
+T Value(const Json& v, const char* key) {
+    auto fail = [&](const std::string& what) -> T {
+        throw std::runtime_error(std::string(key) + " must be " + what);
+    };
+    if constexpr (std::is_same_v<T, bool>) {
+        return v.is_boolean() ? v.get<bool>() : fail("true or false");
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return v.is_string() ? v.get<std::string>() : fail("a string");
+    } else {
+        static_assert(std::is_unsigned_v<T>);
+        constexpr std::uint64_t kMax = std::numeric_limits<T>::max();
+        if (!v.is_number_unsigned() || v.get<std::uint64_t>() > kMax)
+            return fail("a whole number from 0 to " + std::to_string(kMax));
+        return static_cast<T>(v.get<std::uint64_t>());
+    }
+}
+
+// The elements of an array member, each an object when `objects`.
+const Json& Elements(const Json& v, const char* key, bool objects = true) {
+    if (!v.is_array() ||
+        (objects && !std::all_of(v.begin(), v.end(), [](const Json& e) { return e.is_object(); })))
+        throw std::runtime_error(std::string(key) +
+                                 (objects ? " must be an array of objects" : " must be an array"));
+    return v;
+}
+
 // Reads a JSON member of an expected kind into `out`; absent leaves `out`.
 template <typename T>
 void Member(const Json& object, const char* key, T& out) {
-    if (object.contains(key)) out = object.at(key).get<T>();
+    if (object.contains(key)) out = Value<T>(object.at(key), key);
 }
 
 MonitorConfig MonitorFromJson(const Json& j) {
@@ -84,7 +113,7 @@ AdapterConfig AdapterFromJson(const Json& j) {
     Member(j, "ack_delay_ms", a.ackDelayMs);
     Member(j, "keepalive_ms", a.keepAliveMs);
     if (j.contains("caps")) {
-        auto caps = ParseHex(j.at("caps").get<std::string>());
+        auto caps = ParseHex(Value<std::string>(j.at("caps"), "caps"));
         if (!caps || caps->size() > adapter::kCapsBlockSize)
             throw std::runtime_error("caps must be at most 157 bytes of hex");
         a.caps = *caps;
@@ -97,17 +126,18 @@ AdapterConfig AdapterFromJson(const Json& j) {
                 throw std::runtime_error("unknown descriptor preset " + d.get<std::string>());
             a.descriptor = *preset;
         } else {
-            for (const Json& s : d) {
-                bus::SettingDescriptor setting{s.at("setting").get<std::uint8_t>(), {}};
-                for (const Json& e : s.at("endpoints"))
+            for (const Json& s : Elements(d, "descriptor")) {
+                bus::SettingDescriptor setting{Value<std::uint8_t>(s.at("setting"), "setting"), {}};
+                for (const Json& e : Elements(s.at("endpoints"), "endpoints", false))
                     setting.endpoints.push_back(
-                        {e.get<std::uint8_t>(), bus::kEndpointTypeBulk, 512});
+                        {Value<std::uint8_t>(e, "endpoints"), bus::kEndpointTypeBulk, 512});
                 a.descriptor.push_back(setting);
             }
         }
     }
     if (j.contains("monitors"))
-        for (const Json& m : j.at("monitors")) a.monitors.push_back(MonitorFromJson(m));
+        for (const Json& m : Elements(j.at("monitors"), "monitors"))
+            a.monitors.push_back(MonitorFromJson(m));
     return a;
 }
 
@@ -136,12 +166,14 @@ std::optional<std::vector<bus::SettingDescriptor>> DescriptorPreset(const std::s
 std::optional<SimConfig> ParseConfigJson(const std::string& text, std::string* error) {
     try {
         const Json j = Json::parse(text);
+        if (!j.is_object()) throw std::runtime_error("the document must be an object");
         SimConfig c;
         Member(j, "bus", c.busDir);
         Member(j, "control", c.controlPath);
         Member(j, "rom_dir", c.romDir);
         if (j.contains("adapters"))
-            for (const Json& a : j.at("adapters")) c.adapters.push_back(AdapterFromJson(a));
+            for (const Json& a : Elements(j.at("adapters"), "adapters"))
+                c.adapters.push_back(AdapterFromJson(a));
         return c;
     } catch (const std::exception& e) {
         if (error) *error = std::string("configuration: ") + e.what();
@@ -185,7 +217,7 @@ bool FinishConfig(SimConfig& c, std::string* error) {
         for (MonitorConfig& m : a.monitors) {
             if (!ports.insert(m.port).second) return fail("two monitors on one port of " + a.name);
             if (m.edidSize != 128 && m.edidSize != 256) return fail("EDID size must be 128 or 256");
-            if (m.width == 0 || m.height == 0 || m.width > 4095 || m.height > 4095)
+            if (m.width == 0 || m.height == 0 || m.width > kMaxModeSide || m.height > kMaxModeSide)
                 return fail("monitor mode out of range on " + a.name);
         }
     }

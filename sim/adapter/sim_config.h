@@ -14,6 +14,10 @@
 
 namespace orv::sim {
 
+// The largest width and height a simulated adapter shows: monitors are
+// configured within it, and a topology beyond it is refused.
+inline constexpr std::uint16_t kMaxModeSide = 4095;
+
 struct MonitorConfig {
     std::uint8_t port = 0x01;  // 0x01, 0x02, 0x04, 0x08 or 0x10
     bool plugged = true;

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -69,13 +70,30 @@ public:
                      std::span<const std::uint8_t> data);
 
     // WritePrivateProfileString with a null value / null key: removes the
-    // key, or the first section of that name with all its keys. True when
-    // the file now holds no such key or section.
+    // key from the first section of that name (its first line when the key
+    // is there twice), or that first section with all its keys. As the
+    // Windows functions do, a duplicate further on is left, and the next
+    // read finds it. True when the key or section was removed or was not
+    // there; false when the file cannot be written.
     bool DeleteKey(std::string_view section, std::string_view key);
     bool DeleteSection(std::string_view section);
 
     // The value text of a structure (exposed for tests and tools).
     static std::string EncodeStruct(std::span<const std::uint8_t> data);
+
+    // The reading side over the text of a file, as the members above read
+    // the file; pure (exposed for tests and fuzzing). FindIn gives the value
+    // without its quotes, or nothing when there is no such key.
+    static std::optional<std::string> FindIn(std::string_view text, std::string_view section,
+                                             std::string_view key);
+    static std::vector<std::string> KeyNamesIn(std::string_view text, std::string_view section);
+    static std::vector<std::string> SectionNamesIn(std::string_view text);
+    // A structure value into `out`: nullptr, or why it is refused (`out` is
+    // then untouched).
+    static const char* DecodeStruct(std::string_view value, std::span<std::uint8_t> out);
+    // The buffer form of a name list, as GetKeyNames and GetSectionNames
+    // write it.
+    static std::uint32_t CopyList(const std::vector<std::string>& names, std::span<char> buffer);
 
 private:
     const std::string path_;

@@ -79,6 +79,42 @@ TEST_F(ProfileTest, BufferFormsTruncateAndCountLikeTheWindowsFunctions) {
     EXPECT_EQ(std::string(big.data(), 11), std::string("Key\0Other\0\0", 11));
 }
 
+// A name that ends exactly at the last usable byte leaves no room for the
+// next one; the list is cut there and nothing past the buffer is written.
+TEST_F(ProfileTest, ListCutAfterANameThatFillsTheBufferStaysInside) {
+    std::array<char, 16> guarded{};
+    auto expectCut = [&](std::size_t size, std::uint32_t (*list)(const Profile&, std::span<char>),
+                         const std::string& expected) {
+        guarded.fill('#');
+        EXPECT_EQ(list(profile_, std::span<char>(guarded.data(), size)), size - 2);
+        EXPECT_EQ(std::string(guarded.data(), size), expected);
+        EXPECT_EQ(std::string(guarded.data() + size, guarded.size() - size),
+                  std::string(guarded.size() - size, '#'));
+    };
+    test::WriteFile(profile_.Path(), "[A]\n[B]\n");
+    expectCut(
+        3, [](const Profile& p, std::span<char> b) { return p.GetSectionNames(b); },
+        std::string("A\0\0", 3));
+    test::WriteFile(profile_.Path(), "[S]\nab=1\nc=2\n");
+    expectCut(
+        4, [](const Profile& p, std::span<char> b) { return p.GetKeyNames("S", b); },
+        std::string("ab\0\0", 4));
+}
+
+// Duplicates behave as the Windows functions treat them: reads see the first
+// section of a name and the first key of a name in it, so a delete removes
+// that one and a later duplicate becomes the one that is read.
+TEST_F(ProfileTest, DeletesRemoveTheFirstOfDuplicatesAndTheNextIsThenRead) {
+    test::WriteFile(profile_.Path(), "[S]\nk=1\nk=2\n[T]\nx=1\n[S]\nj=3\n");
+    EXPECT_EQ(profile_.GetString("S", "j", "none"), "none");
+    ASSERT_TRUE(profile_.DeleteKey("S", "k"));
+    EXPECT_EQ(profile_.GetString("S", "k"), "2");
+    ASSERT_TRUE(profile_.DeleteSection("S"));
+    EXPECT_EQ(profile_.SectionNames(), (std::vector<std::string>{"T", "S"}));
+    EXPECT_EQ(profile_.GetString("S", "j"), "3");
+    EXPECT_EQ(test::ReadFile(profile_.Path()), "[T]\nx=1\n[S]\nj=3\n");
+}
+
 TEST_F(ProfileTest, DeletesRemoveOneKeyOrOneWholeSection) {
     ASSERT_TRUE(profile_.WriteString("VIDEO_WALL_1", "VideoWallInfo", "00"));
     ASSERT_TRUE(profile_.WriteString("VIDEO_WALL_1", "Cell", "11"));

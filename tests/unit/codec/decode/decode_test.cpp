@@ -1,8 +1,11 @@
 // Round trips through every encoder and decoder, and decoders facing broken
 // input.
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "codec/decode/picture_decoder.h"
@@ -304,4 +307,85 @@ TEST(Decode, PredictiveRunsOfEveryLengthDecode) {
     const Decoded d = Decode(EncodeType(pieces, adapter::kCodecPredictive), 9000, 1);
     ASSERT_EQ(d.status, DecodeStatus::kOk);
     EXPECT_TRUE(SamePixels(pieces, d, false));
+}
+
+// Stripes of two rows cycling through four colours (44 x 57, stride 191).
+constexpr std::uint8_t kStripeColours[4][3] = {
+    {156, 82, 70}, {149, 113, 54}, {143, 87, 246}, {57, 29, 22}};
+
+Picture Stripes() {
+    constexpr std::uint32_t kW = 44, kH = 57, kStride = 191;
+    Picture p{std::vector<std::uint8_t>(std::size_t{kStride} * kH, 0), kW, kH, kStride};
+    for (std::uint32_t y = 0; y < kH; ++y) {
+        for (std::uint32_t x = 0; x < kW; ++x) {
+            for (unsigned k = 0; k < 3; ++k)
+                p.px[y * kStride + 4 * x + k] = kStripeColours[y / 2 % 4][k];
+        }
+    }
+    return p;
+}
+
+// Every stripe gives a long zero run whose marker 23 can also be read as a
+// marker 7; the wrong reading realigns two tokens later with fewer symbols,
+// so that every marker doubles the readings to search unless their fate is
+// remembered.
+TEST(Decode, PredictiveStripesWithAnAmbiguousMarkerInEveryRowDecode) {
+    const Picture p = Stripes();
+    const auto picture = EncodeType(p, adapter::kCodecPredictive);
+    EXPECT_EQ(picture.size(), 400u);
+    const Decoded d = Decode(picture, p.w, p.h);
+    ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+    EXPECT_TRUE(SamePixels(p, d, false));
+}
+
+// Two short breaks in the stripes make the first channel's stream readable
+// two ways to its end; only the next channel, predicted from its values,
+// tells which one the encoder wrote.
+TEST(Decode, PredictiveChannelReadableTwoWaysIsSettledByTheNextChannel) {
+    Picture p = Stripes();
+    auto paint = [&](std::uint32_t y, std::array<unsigned, 4> colours) {
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            std::memcpy(&p.px[y * p.stride + 4 * (28 + i)], kStripeColours[colours[i]], 3);
+        }
+    };
+    paint(3, {2, 2, 2, 0});
+    paint(33, {1, 2, 1, 3});
+    const Decoded d = Decode(EncodeType(p, adapter::kCodecPredictive), p.w, p.h);
+    ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+    EXPECT_TRUE(SamePixels(p, d, false));
+}
+
+// A progressive JPEG reads all its scans before it writes a row. Here a
+// warning (stray bytes before the last scan) comes first and a fatal error
+// (an unknown component in that scan) stops the decode: TurboJPEG then
+// reports a warning, but nothing was drawn, and that is no picture.
+TEST(Decode, JpegWhoseDecodeStoppedBeforeDrawingIsCorrupt) {
+    constexpr int kSide = 64;
+    std::vector<std::uint8_t> rgb(kSide * kSide * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
+    tjhandle tj = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(tj, rgb.data(), kSide, 0, kSide, TJPF_RGB, &jpeg, &size, TJSAMP_420, 90,
+                          TJFLAG_PROGRESSIVE),
+              0);
+    std::vector<std::uint8_t> data(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(tj);
+    std::size_t lastScan = 0;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xDA) lastScan = i;
+    }
+    ASSERT_GT(lastScan, 0u);
+    data[lastScan + 5] = 0x77;  // the scan's first component selector
+    data.insert(data.begin() + static_cast<std::ptrdiff_t>(lastScan), {1, 2, 3});
+
+    std::vector<std::uint8_t> picture(adapter::kCodecHeaderSize);
+    adapter::CodecHeader h;
+    h.codecType = adapter::kCodecJpeg;
+    h.width = h.height = kSide;
+    h.parts[0] = static_cast<std::uint32_t>(data.size());
+    adapter::WriteCodecHeader(picture, h);
+    picture.insert(picture.end(), data.begin(), data.end());
+    EXPECT_EQ(Decode(picture, kSide, kSide).status, DecodeStatus::kCorrupt);
 }

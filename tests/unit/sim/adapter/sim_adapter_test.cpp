@@ -328,6 +328,35 @@ TEST_F(SimAdapterTest, MalformedPacketsAreCountedAndNotAnswered) {
     EXPECT_EQ(v[7], "data type 101 on pipe 0x01, belongs on 0x02");
 }
 
+// A mode larger than the adapter can show is refused before anything is
+// sized for it: the earlier topology stays and frames still draw into it.
+TEST_F(SimAdapterTest, TopologyWithAModeTheAdapterCannotShowIsRefused) {
+    sim::SetSimLogQuiet(true);
+    StartSim();
+    auto host = Connect();
+    PowerOn(*host);
+    ASSERT_TRUE(host->NextNotification());  // the plug state
+    ASSERT_EQ(CheckTopologyReply(0, host->Exchange(BuildTopology(kScreen0, ScreenEntry{}))),
+              ReplyFault::kNone);
+    ScreenEntry huge = kScreen0;
+    huge.width = 65535;
+    huge.height = 65535;
+    ASSERT_TRUE(host->Out(kPipeOutCommands, BuildTopology(huge, ScreenEntry{})));
+    EXPECT_EQ(CheckCapsReply(0, host->Exchange(BuildCapsQuery())), ReplyFault::kNone);
+    ASSERT_EQ(Violations(), 1u);
+    EXPECT_NE(sim_->Adapter(0).RecentViolations()[0].find("65535x65535"), std::string::npos);
+    ASSERT_EQ(sim_->Adapter(0).CurrentTopology()[0], kScreen0);
+
+    ASSERT_TRUE(host->Out(kPipeOutCommands, RawFrame(0, (1u << 8) | 0x01, 16, 8)));
+    const auto ack = host->NextNotification();
+    ASSERT_TRUE(ack);
+    EXPECT_TRUE(ack->IsFrameAck());
+    const auto monitor = sim_->Adapter(0).Monitor(0x01);
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->picture.back.size(), 1280u * 720 * 4);
+    EXPECT_EQ(Violations(), 1u);
+}
+
 TEST_F(SimAdapterTest, DetachRemovesTheSocketAndAttachBringsItBack) {
     StartSim();
     auto host = Connect();

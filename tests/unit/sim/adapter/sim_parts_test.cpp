@@ -135,6 +135,38 @@ TEST(SimConfigParsing, JsonAndCommandLine) {
     EXPECT_EQ(cl.exitCode, 2);
 }
 
+// A number is taken only when it is a whole number inside the range of its
+// field; anything else names the key, and a number never wraps into range.
+TEST(SimConfigParsing, NumbersOfTheWrongKindOrRangeAreErrorsNamingTheKey) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"adapters": [{"keepalive_ms": 1e20}]})", "keepalive_ms"},
+        {R"({"adapters": [{"keepalive_ms": 4294967297}]})", "keepalive_ms"},
+        {R"({"adapters": [{"keepalive_ms": -1}]})", "keepalive_ms"},
+        {R"({"adapters": [{"keepalive_ms": 2.5}]})", "keepalive_ms"},
+        {R"({"adapters": [{"keepalive_ms": "50"}]})", "keepalive_ms"},
+        {R"({"adapters": [{"monitors": [{"width": 65537}]}]})", "width"},
+        {R"({"adapters": [{"monitors": [{"plugged": 1}]}]})", "plugged"},
+        {R"({"adapters": [{"descriptor": [{"setting": 256, "endpoints": []}]}]})", "setting"},
+        {R"({"adapters": [{"name": 5}]})", "name"},
+        {R"({"adapters": 5})", "adapters"},
+        {R"({"adapters": [{"monitors": {"port": 4}}]})", "monitors"},
+    };
+    for (const auto& [json, key] : cases) {
+        SCOPED_TRACE(json);
+        std::string error;
+        EXPECT_FALSE(ParseConfigJson(json, &error));
+        EXPECT_NE(error.find(key), std::string::npos) << error;
+    }
+    std::string error;
+    auto ok = ParseConfigJson(R"({"adapters": [{"keepalive_ms": 2000,
+                                   "monitors": [{"width": 4095, "refresh": 255}]}]})",
+                              &error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(ok->adapters[0].keepAliveMs, 2000u);
+    EXPECT_EQ(ok->adapters[0].monitors[0].width, 4095u);
+    EXPECT_EQ(ok->adapters[0].monitors[0].refresh, 255u);
+}
+
 TEST(SimSerialRom, NewRomHasBothInfoCopiesAndRegionsInsideIt) {
     const std::string dir = TempDir();
     std::string error;

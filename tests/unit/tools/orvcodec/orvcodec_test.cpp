@@ -70,6 +70,23 @@ TEST_F(Orvcodec, PngAlphaBecomesX) {
     EXPECT_FALSE(error.empty());
 }
 
+// 8962 x 458753 pixels in 57 bytes: the size is refused from the header,
+// before anything is allocated for it (in 32 bits it would wrap to 3.5 GB).
+TEST_F(Orvcodec, PngWithAnOversizedHeaderIsRefusedBeforeAllocating) {
+    const std::uint8_t file[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44,
+        0x52, 0x00, 0x00, 0x23, 0x02, 0x00, 0x07, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x6E,
+        0xFB, 0x08, 0x12, 0x00, 0x00, 0x00, 0x00, 0x49, 0x44, 0x41, 0x54, 0x35, 0xAF, 0x06, 0x1E,
+        0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    std::ofstream(Path("huge.png"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(file), sizeof file);
+    orv::png::Image image;
+    std::string error;
+    EXPECT_FALSE(orv::png::ReadPng(Path("huge.png"), image, error));
+    EXPECT_NE(error.find("8962x458753"), std::string::npos) << error;
+    EXPECT_TRUE(image.bgrx.empty());
+}
+
 TEST_F(Orvcodec, EncodePacketThenInfoAndDecode) {
     WriteSmallPng(Path("in.png"), false);
     ASSERT_EQ(
