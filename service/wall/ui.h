@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/process_singleton.h"
@@ -82,6 +83,9 @@ public:
     void SetPanelNotices(IPanelNotices* notices);
 
 private:
+    // Writes one value of the configuration file; a failure is logged.
+    void Save(std::string_view section, std::string_view key, std::string_view value);
+
     platform::Profile config_;
     mutable Mutex idMutex_;
     MonitorIdContainer container_ GUARDED_BY(idMutex_){};
