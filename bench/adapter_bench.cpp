@@ -145,7 +145,7 @@ std::vector<std::uint8_t> FramePacket(std::uint32_t w, std::uint32_t h, std::uin
     std::fill(p.begin(), p.begin() + kHeaderSize + kCodecHeaderSize, 0);
     const std::uint32_t length = PacketLength(kHeaderSize + pictureLength);
     p.resize(length);
-    WriteMagicAndLength(p, length);
+    (void)WriteMagicAndLength(p, length);  // p is far longer than a header
     orv::bytes::PutU32(p, kOffControlWord, kControlWordFrame);
     p[kOffFrameKind] = kFrameKindValue;
     orv::bytes::PutU32(p, kOffFrameIndex, (n << 8) | 0x01);

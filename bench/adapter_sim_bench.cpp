@@ -20,7 +20,8 @@ using namespace orv;
 std::vector<std::uint8_t> RawFramePacket() {
     const std::uint32_t w = 1280, h = 720, picture = adapter::kCodecHeaderSize + w * h * 4;
     std::vector<std::uint8_t> p(adapter::PacketLength(adapter::kHeaderSize + picture));
-    adapter::WriteFramePacketHeader(p, picture, 0, (1u << 8) | 0x01);
+    // p is sized for exactly this packet, so the header always fits.
+    (void)adapter::WriteFramePacketHeader(p, picture, 0, (1u << 8) | 0x01);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffHeight, h);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffWidth, w);
     bytes::PutU32(p, adapter::kHeaderSize + adapter::kCodecOffPart1, w * h * 4);

@@ -23,7 +23,7 @@ template <typename T>
 class BlockingFifo {
 public:
     // Appends `item`; false (item not queued) when the queue was stopped.
-    bool Push(T item) {
+    [[nodiscard]] bool Push(T item) {
         {
             MutexLock lock(mutex_);
             if (!running_) return false;

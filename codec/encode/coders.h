@@ -25,14 +25,19 @@ struct CoderScratch {
 
 using CoderFn = bool (*)(const PictureDescriptor&, bytes::MutBytes, Parts&, CoderScratch&);
 
-bool EncodeRaw(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
-bool EncodeJpeg(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
-bool EncodeYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
-bool EncodeJpegFromYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts);
-bool EncodePlaneDelta(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
-bool EncodeCache(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, CoderScratch&);
-bool EncodePredictive(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
-                      CoderScratch& scratch);
+[[nodiscard]] bool EncodeRaw(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                             CoderScratch&);
+[[nodiscard]] bool EncodeJpeg(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                              CoderScratch&);
+[[nodiscard]] bool EncodeYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                             CoderScratch&);
+[[nodiscard]] bool EncodeJpegFromYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts);
+[[nodiscard]] bool EncodePlaneDelta(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                                    CoderScratch&);
+[[nodiscard]] bool EncodeCache(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                               CoderScratch&);
+[[nodiscard]] bool EncodePredictive(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts,
+                                    CoderScratch& scratch);
 
 // Worst-case data lengths (after the CodecHeader) for a w x h picture.
 std::size_t MaxJpegLength(std::uint32_t w, std::uint32_t h);
@@ -85,7 +90,7 @@ private:
 };
 
 // Zero-fills `out` from `from` to `to`; false when `to` is past its end.
-inline bool ZeroFill(bytes::MutBytes out, std::size_t from, std::size_t to) {
+[[nodiscard]] inline bool ZeroFill(bytes::MutBytes out, std::size_t from, std::size_t to) {
     if (to > out.size() || from > to) return false;
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(from),
               out.begin() + static_cast<std::ptrdiff_t>(to), 0);

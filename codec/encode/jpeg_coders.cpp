@@ -96,8 +96,9 @@ bool EncodeYuv(const PictureDescriptor& d, bytes::MutBytes out, Parts& parts, Co
         const std::size_t rounded = RoundUp16(size);
         if (size == 0 || !bytes::Fits(out.size(), offset, rounded)) return false;
         planes[c] = out.data() + offset;
-        // The padding is part of the picture: write it as zeros.
-        ZeroFill(out, offset + size, offset + rounded);
+        // The padding is part of the picture: write it as zeros (it fits: the
+        // whole rounded plane was checked just above).
+        (void)ZeroFill(out, offset + size, offset + rounded);
         parts[c] = static_cast<std::uint32_t>(rounded);
         offset += rounded;
     }

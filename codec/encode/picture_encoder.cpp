@@ -158,9 +158,10 @@ int PictureEncoder::Encode(const PictureDescriptor& d, bytes::MutBytes out, std:
 std::uint32_t PictureEncoder::EncodeFramePacket(const PictureDescriptor& d, unsigned screenIndex,
                                                 bytes::MutBytes packet) {
     if (packet.size() < adapter::kHeaderSize) return 0;
-    // A picture that cannot be encoded goes out with a picture length of 0.
+    // A picture that cannot be encoded goes out with a picture length of 0:
+    // Encode leaves pictureLength 0 then, which is all this needs to know.
     std::uint32_t pictureLength = 0;
-    Encode(d, packet.subspan(adapter::kHeaderSize), pictureLength);
+    (void)Encode(d, packet.subspan(adapter::kHeaderSize), pictureLength);
     return adapter::WriteFramePacketHeader(packet, pictureLength, screenIndex);
 }
 

@@ -39,7 +39,7 @@ struct PictureDescriptor {
 
 // The CodecType that a compression code writes; false for codes that name no
 // encoder.
-bool CodecTypeOf(std::uint32_t compressionCode, std::uint32_t& codecType);
+[[nodiscard]] bool CodecTypeOf(std::uint32_t compressionCode, std::uint32_t& codecType);
 
 // The largest picture (CodecHeader included) the encoder can produce for `d`
 // with its compression code, or with CodecType `codecType` for the second
@@ -53,20 +53,21 @@ public:
     // data). Returns 1 and sets `length` to the picture length; returns 0 with
     // `length` 0 when nothing was encoded (unknown code, empty or unusable
     // picture, `out` too small).
-    int Encode(const PictureDescriptor& d, bytes::MutBytes out, std::uint32_t& length);
+    [[nodiscard]] int Encode(const PictureDescriptor& d, bytes::MutBytes out,
+                             std::uint32_t& length);
 
     // Runs the entry `codecType` of the encoder table directly (every index
     // without an encoder of its own runs the raw copy and writes CodecType 0).
-    int EncodeType(const PictureDescriptor& d, std::uint32_t codecType, bytes::MutBytes out,
-                   std::uint32_t& length);
+    [[nodiscard]] int EncodeType(const PictureDescriptor& d, std::uint32_t codecType,
+                                 bytes::MutBytes out, std::uint32_t& length);
 
     // Encodes `d` into a whole frame packet: the picture at byte 48, then the
     // header (ControlWord with the screen bit, FrameIndex 0, the picture
     // length) and the 512 rule. A picture that cannot be encoded gives a
     // packet with picture length 0. Returns the packet length, 0 when
     // `packet` cannot hold the result.
-    std::uint32_t EncodeFramePacket(const PictureDescriptor& d, unsigned screenIndex,
-                                    bytes::MutBytes packet);
+    [[nodiscard]] std::uint32_t EncodeFramePacket(const PictureDescriptor& d, unsigned screenIndex,
+                                                  bytes::MutBytes packet);
 
     // Tests and benchmarks: run the predictive coder on its scalar path only.
     void SetScalarOnly(bool scalarOnly) { scalarOnly_ = scalarOnly; }

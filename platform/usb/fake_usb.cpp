@@ -25,7 +25,7 @@ void FakeUsb::FailNext(Op op, ErrorCode code, std::uint8_t arg) {
 }
 
 void FakeUsb::QueueIn(std::uint8_t pipeId, std::vector<std::uint8_t> data) {
-    in_.Push(pipeId, std::move(data));
+    (void)in_.Push(pipeId, std::move(data));  // refused once closed: see the header
 }
 
 void FakeUsb::Unplug() {

@@ -55,6 +55,8 @@ public:
     // kWritePipe only a call on `pipeId`, for kSetCurrentAlternateSetting and
     // kQueryInterfaceSettings only a call with that setting / index (`arg`).
     void FailNext(Op op, ErrorCode code, std::uint8_t arg = 0);
+    // Queues a transfer the device sends on `pipeId`; after Unplug or Free it
+    // is dropped, as a gone device's data would be.
     void QueueIn(std::uint8_t pipeId, std::vector<std::uint8_t> data);
     // The device goes away: waiting and later transfers fail with 1167.
     void Unplug();
@@ -70,21 +72,22 @@ public:
     std::uint8_t CurrentSetting() const { return settings_.Current(); }
     std::uint32_t PipeTimeoutMs(std::uint8_t pipeId) const { return settings_.TimeoutMs(pipeId); }
 
-    bool Open(const std::string& devicePath) override;
-    bool Initialize() override;
-    bool QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                InterfaceDescriptor& descriptor) override;
-    bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override;
-    bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
-                   PipeInformation& pipe) override;
-    bool ResetPipe(std::uint8_t pipeId) override;
-    bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy, std::uint32_t value) override;
-    bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
-                  std::uint32_t& transferred) override;
-    bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,
-                   std::uint32_t& transferred) override;
-    bool AbortPipe(std::uint8_t pipeId) override;
-    bool FlushPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool Open(const std::string& devicePath) override;
+    [[nodiscard]] bool Initialize() override;
+    [[nodiscard]] bool QueryInterfaceSettings(std::uint8_t alternateIndex,
+                                              InterfaceDescriptor& descriptor) override;
+    [[nodiscard]] bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override;
+    [[nodiscard]] bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                                 PipeInformation& pipe) override;
+    [[nodiscard]] bool ResetPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy,
+                                     std::uint32_t value) override;
+    [[nodiscard]] bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer,
+                                std::uint32_t bufferLength, std::uint32_t& transferred) override;
+    [[nodiscard]] bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer,
+                                 std::uint32_t length, std::uint32_t& transferred) override;
+    [[nodiscard]] bool AbortPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool FlushPipe(std::uint8_t pipeId) override;
     void Free() override;
 
 private:

@@ -36,15 +36,15 @@ public:
 
     // Queues one transfer for IN endpoint `pipeId`. Blocks while the endpoint
     // is full. False (transfer dropped) once Close has been called.
-    bool Push(std::uint8_t pipeId, std::vector<std::uint8_t> data);
+    [[nodiscard]] bool Push(std::uint8_t pipeId, std::vector<std::uint8_t> data);
 
     // Takes the oldest transfer of `pipeId` into `buffer`, waiting at most
     // `timeout` (nothing: no limit). Returns 0 with `transferred` set, or
     // 121 on time-out, 995 when Abort ended the wait, or the code given to
     // Close.
-    platform::ErrorCode Pop(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t size,
-                            std::uint32_t& transferred,
-                            std::optional<std::chrono::microseconds> timeout);
+    [[nodiscard]] platform::ErrorCode Pop(std::uint8_t pipeId, std::uint8_t* buffer,
+                                          std::uint32_t size, std::uint32_t& transferred,
+                                          std::optional<std::chrono::microseconds> timeout);
 
     // Ends the reads waiting on `pipeId` with 995.
     void Abort(std::uint8_t pipeId);
@@ -74,8 +74,9 @@ private:
 // OUT pipe or a missing buffer (87), then takes the oldest transfer within
 // the pipe's time-out in units of `unit`. Failures set the thread's last
 // error.
-bool ReadQueuedTransfer(InPipes& in, const SettingTable& settings, std::chrono::microseconds unit,
-                        std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
-                        std::uint32_t& transferred);
+[[nodiscard]] bool ReadQueuedTransfer(InPipes& in, const SettingTable& settings,
+                                      std::chrono::microseconds unit, std::uint8_t pipeId,
+                                      std::uint8_t* buffer, std::uint32_t bufferLength,
+                                      std::uint32_t& transferred);
 
 }  // namespace orv::usb

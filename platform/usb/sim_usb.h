@@ -54,21 +54,22 @@ public:
     SimUsb(const SimUsb&) = delete;
     SimUsb& operator=(const SimUsb&) = delete;
 
-    bool Open(const std::string& devicePath) override;
-    bool Initialize() override;
-    bool QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                InterfaceDescriptor& descriptor) override;
-    bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override;
-    bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
-                   PipeInformation& pipe) override;
-    bool ResetPipe(std::uint8_t pipeId) override;
-    bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy, std::uint32_t value) override;
-    bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
-                  std::uint32_t& transferred) override;
-    bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,
-                   std::uint32_t& transferred) override;
-    bool AbortPipe(std::uint8_t pipeId) override;
-    bool FlushPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool Open(const std::string& devicePath) override;
+    [[nodiscard]] bool Initialize() override;
+    [[nodiscard]] bool QueryInterfaceSettings(std::uint8_t alternateIndex,
+                                              InterfaceDescriptor& descriptor) override;
+    [[nodiscard]] bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override;
+    [[nodiscard]] bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                                 PipeInformation& pipe) override;
+    [[nodiscard]] bool ResetPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy,
+                                     std::uint32_t value) override;
+    [[nodiscard]] bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer,
+                                std::uint32_t bufferLength, std::uint32_t& transferred) override;
+    [[nodiscard]] bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer,
+                                 std::uint32_t length, std::uint32_t& transferred) override;
+    [[nodiscard]] bool AbortPipe(std::uint8_t pipeId) override;
+    [[nodiscard]] bool FlushPipe(std::uint8_t pipeId) override;
     void Free() override;
 
 private:

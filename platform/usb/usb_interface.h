@@ -87,37 +87,38 @@ public:
     // Opens the device file at `devicePath`. Fails when the path does not
     // lead to a device (2 not found, 1167 nobody answers, 5 denied) or when
     // this object is already open.
-    virtual bool Open(const std::string& devicePath) = 0;
+    [[nodiscard]] virtual bool Open(const std::string& devicePath) = 0;
     // Claims the interface of the opened device and reads its descriptors.
     // May block until the device has described itself (a few seconds at most).
-    virtual bool Initialize() = 0;
+    [[nodiscard]] virtual bool Initialize() = 0;
 
     // The setting at `alternateIndex` (0 = first), in descriptor order.
-    virtual bool QueryInterfaceSettings(std::uint8_t alternateIndex,
-                                        InterfaceDescriptor& descriptor) = 0;
+    [[nodiscard]] virtual bool QueryInterfaceSettings(std::uint8_t alternateIndex,
+                                                      InterfaceDescriptor& descriptor) = 0;
     // Selects the setting whose bAlternateSetting is `alternateSetting`.
-    virtual bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) = 0;
+    [[nodiscard]] virtual bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) = 0;
     // Endpoint `pipeIndex` of the setting whose bAlternateSetting is
     // `alternateSetting`.
-    virtual bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
-                           PipeInformation& pipe) = 0;
+    [[nodiscard]] virtual bool QueryPipe(std::uint8_t alternateSetting, std::uint8_t pipeIndex,
+                                         PipeInformation& pipe) = 0;
 
     // Pipe operations: `pipeId` must be an endpoint of the current setting.
-    virtual bool ResetPipe(std::uint8_t pipeId) = 0;
-    virtual bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy, std::uint32_t value) = 0;
+    [[nodiscard]] virtual bool ResetPipe(std::uint8_t pipeId) = 0;
+    [[nodiscard]] virtual bool SetPipePolicy(std::uint8_t pipeId, PipePolicy policy,
+                                             std::uint32_t value) = 0;
     // One bulk IN transfer into `buffer` (at most `bufferLength` bytes);
     // `transferred` gets the bytes received (0 on failure). Blocks up to the
     // pipe's transfer time-out.
-    virtual bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t bufferLength,
-                          std::uint32_t& transferred) = 0;
+    [[nodiscard]] virtual bool ReadPipe(std::uint8_t pipeId, std::uint8_t* buffer,
+                                        std::uint32_t bufferLength, std::uint32_t& transferred) = 0;
     // One bulk OUT transfer of `length` bytes; `transferred` gets the bytes
     // sent (0 on failure). Blocks up to the pipe's transfer time-out.
-    virtual bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer, std::uint32_t length,
-                           std::uint32_t& transferred) = 0;
+    [[nodiscard]] virtual bool WritePipe(std::uint8_t pipeId, const std::uint8_t* buffer,
+                                         std::uint32_t length, std::uint32_t& transferred) = 0;
     // Ends transfers waiting on the pipe (they fail with 995).
-    virtual bool AbortPipe(std::uint8_t pipeId) = 0;
+    [[nodiscard]] virtual bool AbortPipe(std::uint8_t pipeId) = 0;
     // Discards data the device has sent on the pipe that no read took yet.
-    virtual bool FlushPipe(std::uint8_t pipeId) = 0;
+    [[nodiscard]] virtual bool FlushPipe(std::uint8_t pipeId) = 0;
 
     // Releases the interface and the device file. Idempotent; never fails.
     virtual void Free() = 0;

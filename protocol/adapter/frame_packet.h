@@ -64,7 +64,7 @@ struct CodecHeader {
     }
 };
 
-inline bool WriteCodecHeader(bytes::MutBytes out, const CodecHeader& h) {
+[[nodiscard]] inline bool WriteCodecHeader(bytes::MutBytes out, const CodecHeader& h) {
     if (out.size() < kCodecHeaderSize) return false;
     bytes::PutU32(out, kCodecOffType, h.codecType);
     bytes::PutU32(out, kCodecOffY, h.y);
@@ -76,7 +76,7 @@ inline bool WriteCodecHeader(bytes::MutBytes out, const CodecHeader& h) {
 }
 
 // False when `in` is shorter than a CodecHeader.
-inline bool ReadCodecHeader(bytes::ConstBytes in, CodecHeader& h) {
+[[nodiscard]] inline bool ReadCodecHeader(bytes::ConstBytes in, CodecHeader& h) {
     bytes::ByteReader r(in);
     h.codecType = r.U32();
     h.y = r.U32();
@@ -93,8 +93,10 @@ inline bool ReadCodecHeader(bytes::ConstBytes in, CodecHeader& h) {
 // frame path), the picture length, byte 30 = 17. Returns the packet length
 // (the 512 rule applied; the extra byte, when there is one, is set to 0), or
 // 0 when `packet` cannot hold the header, the picture and the extra byte.
-inline std::uint32_t WriteFramePacketHeader(bytes::MutBytes packet, std::uint32_t pictureLength,
-                                            unsigned screenIndex, std::uint32_t frameIndex = 0) {
+[[nodiscard]] inline std::uint32_t WriteFramePacketHeader(bytes::MutBytes packet,
+                                                          std::uint32_t pictureLength,
+                                                          unsigned screenIndex,
+                                                          std::uint32_t frameIndex = 0) {
     const std::uint32_t length = PacketLength(kHeaderSize + std::size_t{pictureLength});
     if (packet.size() < length) return 0;
     if (length > kHeaderSize + pictureLength) packet[length - 1] = 0;

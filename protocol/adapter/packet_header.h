@@ -54,7 +54,7 @@ constexpr std::uint32_t PacketLength(std::size_t computed) {
 
 // Writes the magic and the length field. False when `packet` is shorter
 // than the header.
-inline bool WriteMagicAndLength(bytes::MutBytes packet, std::uint32_t length) {
+[[nodiscard]] inline bool WriteMagicAndLength(bytes::MutBytes packet, std::uint32_t length) {
     return bytes::PutBytes(packet, 0, bytes::AsBytes(kMagic)) &&
            bytes::PutU32(packet, kOffLength, length);
 }

@@ -113,13 +113,15 @@ enum class ReplyFault {
 const char* ReplyFaultName(ReplyFault f);
 
 // `reply` is what was received (its size is the received length).
-ReplyFault CheckTopologyReply(int linkResult, bytes::ConstBytes reply);
-ReplyFault CheckCapsReply(int linkResult, bytes::ConstBytes reply);
-ReplyFault CheckVersionReply(int linkResult, bytes::ConstBytes reply, std::uint8_t subType);
+[[nodiscard]] ReplyFault CheckTopologyReply(int linkResult, bytes::ConstBytes reply);
+[[nodiscard]] ReplyFault CheckCapsReply(int linkResult, bytes::ConstBytes reply);
+[[nodiscard]] ReplyFault CheckVersionReply(int linkResult, bytes::ConstBytes reply,
+                                           std::uint8_t subType);
 // Serial-ROM replies: bytes 20 and 30 (the magic is not looked at); a read's
 // reply must also carry the `readLength` data bytes from byte 48, so that
 // they are never taken from past what was received.
-ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply, std::size_t readLength = 0);
+[[nodiscard]] ReplyFault CheckSromReply(int linkResult, bytes::ConstBytes reply,
+                                        std::size_t readLength = 0);
 
 struct EdidCheck {
     ReplyFault fault = ReplyFault::kNone;
@@ -129,7 +131,8 @@ struct EdidCheck {
 };
 // Magic, type 0x60 and port (the "wrong kind" checks), then bError, size and
 // byte sum (the "unusable EDID" checks).
-EdidCheck CheckEdidReply(int linkResult, bytes::ConstBytes reply, std::uint8_t portBit);
+[[nodiscard]] EdidCheck CheckEdidReply(int linkResult, bytes::ConstBytes reply,
+                                       std::uint8_t portBit);
 
 // The firmware version text of a checked sub-type 1 reply: from byte 19 up to
 // the first NUL, or to the end of what was received.
@@ -151,7 +154,7 @@ struct Notification {
 };
 // Nothing when the packet does not start with the magic or is too short to
 // carry the fields.
-std::optional<Notification> ParseNotification(bytes::ConstBytes packet);
+[[nodiscard]] std::optional<Notification> ParseNotification(bytes::ConstBytes packet);
 
 // ---------------------------------------------------------------- adapter side
 Packet BuildMonitorPnp(std::uint8_t statusMask);

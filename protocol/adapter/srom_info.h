@@ -32,7 +32,7 @@ public:
 
     SromInfo() : raw_{} {}
     // Nothing when fewer than 228 bytes are given; extra bytes are ignored.
-    static std::optional<SromInfo> Parse(bytes::ConstBytes data);
+    [[nodiscard]] static std::optional<SromInfo> Parse(bytes::ConstBytes data);
 
     // The 228 bytes with byte 0 computed so that they sum to 0 modulo 256.
     Raw Build() const;

@@ -50,6 +50,12 @@ void COvwDeviceManager::DestroyAdapter(std::unique_ptr<COvwAdapter> adapter) con
 }
 
 void COvwDeviceManager::Start() {
+    MutexLock life(lifeMutex_);
+    if (stopped_) {
+        // The stop request came before the worker got here: nothing to start.
+        ServiceLog("COvwDeviceManager::Start() after Stop: nothing started\n");
+        return;
+    }
     ServiceLog("++COvwDeviceManager::Start()++\n");
     power_.Acquire();
     // The wall object comes up first: adapters register their monitors
@@ -160,6 +166,8 @@ int COvwDeviceManager::USBAdapterPlugOut(const std::string& devicePath) {
 }
 
 void COvwDeviceManager::Stop() {
+    MutexLock life(lifeMutex_);
+    stopped_ = true;
     power_.Release();
     PlugOutVirtualController();
     wall::COvwUI* ui = wall_.get();

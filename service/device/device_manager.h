@@ -9,9 +9,13 @@
 // to Stop.
 //
 // Threads: Start on the service worker; USBAdapterPlugIn / USBAdapterPlugOut
-// and Stop on the control-handler (main) thread. mapMutex_ is held only while
-// the map or the known-device list is read or changed, never while an adapter
-// starts or is destroyed.
+// and Stop on the control-handler (main) thread. A stop request may come while
+// Start still runs: lifeMutex_ is held for the whole of Start and of Stop, so
+// Stop waits for a running Start (bounded by its enumeration) and then tears
+// down what it started; a Start that comes after Stop does nothing. mapMutex_
+// is held only while the map or the known-device list is read or changed,
+// never while an adapter starts or is destroyed. Lock order: lifeMutex_, then
+// mapMutex_.
 #pragma once
 
 #include <atomic>
@@ -78,13 +82,16 @@ private:
     void DestroyAdapter(std::unique_ptr<adapter::COvwAdapter> adapter) const;
 
     const DeviceManagerServices services_;
-    platform::PowerRequest power_;
     std::atomic<int> starting_{1};
     // Written by Start before arrivals are served (starting_ orders it) and
     // by Stop after they ended.
     std::unique_ptr<wall::COvwUI> wall_;
 
-    mutable Mutex mapMutex_;
+    Mutex lifeMutex_ ACQUIRED_BEFORE(mapMutex_);
+    platform::PowerRequest power_ GUARDED_BY(lifeMutex_);
+    bool stopped_ GUARDED_BY(lifeMutex_) = false;
+
+    mutable Mutex mapMutex_ ACQUIRED_AFTER(lifeMutex_);
     std::map<std::string, std::unique_ptr<adapter::COvwAdapter>> adapters_ GUARDED_BY(mapMutex_);
     std::vector<std::string> knownDevices_ GUARDED_BY(mapMutex_);
 };

@@ -73,8 +73,16 @@ int COvwCommUSB::SetUpInterface() {
             ServiceLog("COvwCommUSB::QueryUSBInterface() error2\n");
             return 2;
         }
-        usb_->ResetPipe(pipe.pipeId);
-        usb_->SetPipePolicy(pipe.pipeId, usb::PipePolicy::kPipeTransferTimeout, kPipeTimeoutMs);
+        // Neither failure stops the connection (a pipe that cannot be reset
+        // or given its time-out still moves data), but both are worth a line:
+        // without the time-out a transfer on that pipe waits without limit.
+        if (!usb_->ResetPipe(pipe.pipeId))
+            ServiceLog("COvwCommUSB::QueryUSBInterface() ResetPipe(%02x) error %u\n", pipe.pipeId,
+                       usb::LastError());
+        if (!usb_->SetPipePolicy(pipe.pipeId, usb::PipePolicy::kPipeTransferTimeout,
+                                 kPipeTimeoutMs))
+            ServiceLog("COvwCommUSB::QueryUSBInterface() SetPipePolicy(%02x) error %u\n",
+                       pipe.pipeId, usb::LastError());
         pipes_[pipeCount_++] = pipe.pipeId;
         std::this_thread::yield();
     }
@@ -86,8 +94,10 @@ int COvwCommUSB::Disconnect() {
     connected_ = 0;
     if (!usb_) return 0;
     for (std::size_t i = 0; i < pipeCount_; ++i) {
-        usb_->AbortPipe(pipes_[i]);
-        usb_->FlushPipe(pipes_[i]);
+        // Failures are expected here (the device may be gone) and change
+        // nothing: Free below releases every pipe anyway.
+        (void)usb_->AbortPipe(pipes_[i]);
+        (void)usb_->FlushPipe(pipes_[i]);
     }
     usb_->Free();
     return 0;

@@ -25,7 +25,13 @@ Logger::Logger(std::string folder) : folder_(std::move(folder)) {
 }
 
 Logger::~Logger() {
-    stopped_ = true;
+    {
+        // Set under the flush lock: a Flush between its check of stopped_ and
+        // its wait would otherwise miss this wake-up and block for good.
+        MutexLock lock(flushMutex_);
+        stopped_ = true;
+    }
+    flushed_.NotifyAll();
     queue_.Stop();
     writer_.join();
 }

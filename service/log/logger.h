@@ -76,7 +76,8 @@ private:
     std::atomic<bool> stopped_{false};
 
     // Lines accepted by Log, and lines the writer has finished with. Flush
-    // waits on flushed_ for handled_ to catch up. flushMutex_ is a leaf lock.
+    // waits on flushed_ for handled_ to catch up (or for stopped_, which the
+    // destructor sets under flushMutex_). flushMutex_ is a leaf lock.
     std::atomic<std::uint64_t> queued_{0};
     Mutex flushMutex_;
     CondVar flushed_;

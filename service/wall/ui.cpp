@@ -53,13 +53,22 @@ COvwUI::COvwUI(std::string configPath, std::optional<driver::DriverChannelOption
     : config_(std::move(configPath)) {
     const std::string stored = config_.GetString(kContainerSection, kContainerKey);
     if (stored.empty())
-        config_.WriteString(kContainerSection, kContainerKey, "0");
+        Save(kContainerSection, kContainerKey, "0");
     else
         container_ = DecodeContainer(stored);
     if (driver) {
         driver->driverLost = [this] { DriverLost(); };
         driver_ = std::make_unique<driver::COvwCommDriver>(std::move(*driver));
     }
+}
+
+void COvwUI::Save(std::string_view section, std::string_view key, std::string_view value) {
+    // The number stays in use for this run; only keeping it across restarts
+    // is lost, so the failure is logged and the caller goes on.
+    if (!config_.WriteString(section, key, value))
+        log::ServiceLog("COvwUI::Save() cannot write [%.*s] %.*s\n",
+                        static_cast<int>(section.size()), section.data(),
+                        static_cast<int>(key.size()), key.data());
 }
 
 COvwUI::~COvwUI() {
@@ -215,8 +224,8 @@ int COvwUI::AllocateMonitorId(COvwMonitor& monitor) {
     for (int id = 1; id <= kMaxMonitorId; ++id) {
         if (TestBit(container_, id) || MonitorById(id) != nullptr) continue;
         SetBit(container_, id);
-        config_.WriteString(monitor.Name(), kMonitorIdKey, std::to_string(id));
-        config_.WriteString(kContainerSection, kContainerKey, EncodeContainer(container_));
+        Save(monitor.Name(), kMonitorIdKey, std::to_string(id));
+        Save(kContainerSection, kContainerKey, EncodeContainer(container_));
         return id;
     }
     return -1;
@@ -239,7 +248,7 @@ int COvwUI::AssignMonitorId(COvwMonitor& monitor) {
             // handed to another monitor.
             if (!TestBit(container_, id)) {
                 SetBit(container_, id);
-                config_.WriteString(kContainerSection, kContainerKey, EncodeContainer(container_));
+                Save(kContainerSection, kContainerKey, EncodeContainer(container_));
             }
         } else {
             id = AllocateMonitorId(monitor);

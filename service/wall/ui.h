@@ -39,6 +39,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/thread_annotations.h"
@@ -148,6 +149,8 @@ private:
     int AllocateVwid();
     void FreeVwid(int vwid);
     void DriverLost();
+    // Writes one value of the configuration file; a failure is logged.
+    void Save(std::string_view section, std::string_view key, std::string_view value);
 
     platform::Profile config_;
     mutable Mutex idMutex_;

@@ -65,9 +65,10 @@ public:
     // end of its section, adding the section at the end of the file. False
     // when the file cannot be written, or a name or value would break the
     // format (a line break, a '=' in the key, a ']' in the section name).
-    bool WriteString(std::string_view section, std::string_view key, std::string_view value);
-    bool WriteStruct(std::string_view section, std::string_view key,
-                     std::span<const std::uint8_t> data);
+    [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
+                                   std::string_view value);
+    [[nodiscard]] bool WriteStruct(std::string_view section, std::string_view key,
+                                   std::span<const std::uint8_t> data);
 
     // WritePrivateProfileString with a null value / null key: removes the
     // key from the first section of that name (its first line when the key
@@ -75,8 +76,8 @@ public:
     // Windows functions do, a duplicate further on is left, and the next
     // read finds it. True when the key or section was removed or was not
     // there; false when the file cannot be written.
-    bool DeleteKey(std::string_view section, std::string_view key);
-    bool DeleteSection(std::string_view section);
+    [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
+    [[nodiscard]] bool DeleteSection(std::string_view section);
 
     // The value text of a structure (exposed for tests and tools).
     static std::string EncodeStruct(std::span<const std::uint8_t> data);

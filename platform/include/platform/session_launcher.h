@@ -60,8 +60,8 @@ public:
     // Starts `program` (a path; not searched in PATH) with `args` in the
     // active session. `pid` (optional) receives the process id. kFailed
     // (logged) when the program could not be executed as the user.
-    Result Launch(const std::string& program, const std::vector<std::string>& args = {},
-                  int* pid = nullptr);
+    [[nodiscard]] Result Launch(const std::string& program,
+                                const std::vector<std::string>& args = {}, int* pid = nullptr);
 
     // Waits up to `timeoutMs` (kInfinite: no limit) for a launched program
     // to end: its exit status

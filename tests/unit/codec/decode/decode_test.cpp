@@ -242,7 +242,7 @@ TEST(Decode, DamagedPicturesAreRefusedSafely) {
         const auto good = EncodeType(p, type);
         const adapter::CodecHeader h = [&] {
             adapter::CodecHeader header;
-            adapter::ReadCodecHeader(good, header);
+            EXPECT_TRUE(adapter::ReadCodecHeader(good, header));
             return header;
         }();
         auto check = [&](const std::vector<std::uint8_t>& picture) {

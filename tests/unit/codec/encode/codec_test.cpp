@@ -192,7 +192,7 @@ TEST(Codec, RawCopyTakesEightSixteenAndThirtyTwoBits) {
         auto d = Describe(px, 3, 2);
         d.stride = 32;  // wider than any row
         d.bitsPerPixel = bits;
-        enc.Encode(d, out, length);
+        EXPECT_EQ(enc.Encode(d, out, length), expected ? 1 : 0) << bits;
         EXPECT_EQ(length, expected ? 32 + expected : 0) << bits;
         if (expected == 0) continue;
         EXPECT_EQ(Header(out).parts[0], expected);

@@ -77,7 +77,7 @@ protected:
     std::vector<std::uint8_t> FramePacket(std::uint8_t port, std::uint32_t frameNumber) {
         std::vector<std::uint8_t> p(kHeaderSize + kCodecHeaderSize + 4, 0x7F);
         std::fill(p.begin(), p.begin() + kHeaderSize + kCodecHeaderSize, 0);
-        WriteMagicAndLength(p, PacketLength(p.size()));
+        EXPECT_TRUE(WriteMagicAndLength(p, PacketLength(p.size())));
         orv::bytes::PutU32(p, kOffControlWord, kControlWordFrame);
         orv::bytes::PutU32(p, kOffFrameIndex, (frameNumber << 8) | port);
         orv::bytes::PutU32(p, kOffFramePictureLen, kCodecHeaderSize + 4);

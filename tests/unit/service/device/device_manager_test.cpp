@@ -119,3 +119,19 @@ TEST_F(DeviceManagerTest, StopReleasesMonitorsAndDestroysAdaptersBeforeTheWall) 
     EXPECT_EQ(adapters_[0]->Stats().violations, 0u);
     EXPECT_EQ(manager.Wall(), nullptr);
 }
+
+TEST_F(DeviceManagerTest, StartAfterStopStartsNothing) {
+    // A stop request that reaches the manager before the service worker has
+    // called Start: the late Start must not bring adapters up behind the
+    // teardown.
+    AddAdapter("late", {0x01});
+    COvwDeviceManager manager(Services());
+    manager.Stop();
+    manager.Start();
+    EXPECT_EQ(manager.AdapterCount(), 0u);
+    EXPECT_NE(Log().find("COvwDeviceManager::Start() after Stop: nothing started\n"),
+              std::string::npos);
+    std::ifstream calls(root_ / "virtual-controller.log");
+    const std::string text(std::istreambuf_iterator<char>(calls), {});
+    EXPECT_EQ(text, "PlugOutVirtualController\n");
+}

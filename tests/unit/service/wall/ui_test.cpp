@@ -78,9 +78,9 @@ TEST_F(UiTest, FirstStartWritesZeroAndHandsOutTheLowestFreeIds) {
 TEST_F(UiTest, SavedIdsAreUsedButNeverShared) {
     orv::platform::Profile file(path_);
     COvwMonitor seven(adapter_, 0x01), twin(adapter_, 0x04);
-    file.WriteString(seven.Name(), kMonitorIdKey, "7");
+    ASSERT_TRUE(file.WriteString(seven.Name(), kMonitorIdKey, "7"));
     // A second section claiming the same number (an edited file).
-    file.WriteString(twin.Name(), kMonitorIdKey, "7");
+    ASSERT_TRUE(file.WriteString(twin.Name(), kMonitorIdKey, "7"));
     COvwUI ui(path_);
     EXPECT_EQ(ui.AssignMonitorId(seven), 0);
     EXPECT_EQ(seven.MonitorId(), 7);
@@ -95,7 +95,7 @@ TEST_F(UiTest, NoIdIsLeftAfter1024) {
     orv::platform::Profile file(path_);
     MonitorIdContainer full{};
     full.fill(0xFF);
-    file.WriteString(kContainerSection, kContainerKey, EncodeContainer(full));
+    ASSERT_TRUE(file.WriteString(kContainerSection, kContainerKey, EncodeContainer(full)));
     COvwUI ui(path_);
     COvwMonitor m(adapter_, 0x01);
     EXPECT_EQ(ui.AssignMonitorId(m), -1);

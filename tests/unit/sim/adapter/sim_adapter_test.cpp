@@ -76,7 +76,8 @@ protected:
     static Packet RawFrame(int screen, std::uint32_t frameIndex, std::uint32_t w, std::uint32_t h) {
         const std::uint32_t picture = kCodecHeaderSize + w * h * 4;
         Packet p(PacketLength(kHeaderSize + picture), 0);
-        WriteFramePacketHeader(p, picture, static_cast<unsigned>(screen), frameIndex);
+        EXPECT_EQ(WriteFramePacketHeader(p, picture, static_cast<unsigned>(screen), frameIndex),
+                  p.size());
         bytes::PutU32(p, kHeaderSize + kCodecOffHeight, h);
         bytes::PutU32(p, kHeaderSize + kCodecOffWidth, w);
         bytes::PutU32(p, kHeaderSize + kCodecOffPart1, w * h * 4);
