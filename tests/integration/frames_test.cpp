@@ -1,14 +1,17 @@
 // Frames through the service, as real processes: zentrelle, the adapter
-// simulator with two adapters of two monitors each, and a small display
-// driver in the test that speaks the driver channel through its protocol
-// header. The wall (2 x 2 monitors of 1280 x 720) is built and placed
-// through the TestWallLayout registry value.
+// simulator with two adapters of two monitors each, and a display driver:
+// either a small one in the test that speaks the driver channel through its
+// protocol header, or the real orv-display-driver with its test pattern. The
+// wall (2 x 2 monitors of 1280 x 720) is built and placed through the
+// TestWallLayout registry value.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "codec/encode/picture_encoder.h"
@@ -19,6 +22,7 @@
 #include "platform/shared_memory.h"
 #include "protocol/driver/driver_protocol.h"
 #include "sim/adapter/control_server.h"
+#include "sim/driver/frame_source.h"
 #include "tests/support/child_process.h"
 
 using namespace orv::testing;
@@ -205,6 +209,74 @@ protected:
         return pos == std::string::npos ? ~0ull : std::stoull(s.substr(pos + key.size() + 2));
     }
 
+    // Starts the service with the 2 x 2 test wall and waits until the four
+    // monitors have their ids. Ids follow arrival order; the layout names ids
+    // 1..4 and a test reads back which monitor got which id.
+    void StartServiceWithWall() {
+        std::ofstream(root_ + "/etc/orv-videowall/registry.conf")
+            << "[Software\\ORVVideoWallControlSet]\nTestWallLayout=REG_SZ:2 2 2560 1440 1280 720 "
+               "1:0:0 2:1:0 3:0:1 4:1:1\n";
+        service_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
+        ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
+            << Log();
+    }
+    std::string LogPath() const {
+        return root_ + "/var/log/orv-videowall/ServiceManager.log.txt";
+    }
+    // The real display driver with its test pattern.
+    std::unique_ptr<ChildProcess> StartDriver(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{DISPLAY_DRIVER, "--fps", "30", "--report-ms", "0"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto driver = std::make_unique<ChildProcess>(argv, env_);
+        EXPECT_TRUE(driver->Started());
+        return driver;
+    }
+
+    // The simulator's flip records, by "adapter:port".
+    struct Flips {
+        std::uint32_t frame = 0;
+        bool plugged = false;
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> flips;  // frame, time (us)
+    };
+    std::map<std::string, Flips> ReadFlips() {
+        std::map<std::string, Flips> out;
+        const std::string answer = Sim("flips");
+        if (answer.rfind("ok ", 0) != 0) return out;
+        const auto json = nlohmann::json::parse(answer.substr(3));
+        for (const auto& m : json["monitors"]) {
+            Flips& f = out[m["adapter"].get<std::string>() + ":" +
+                           std::to_string(m["port"].get<int>())];
+            f.frame = m["frame"].get<std::uint32_t>();
+            f.plugged = m["plugged"].get<bool>();
+            for (const auto& flip : m["flips"])
+                f.flips.emplace_back(flip[0].get<std::uint32_t>(), flip[1].get<std::uint64_t>());
+        }
+        return out;
+    }
+    static std::uint64_t NowMicros() {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
+    // True once each of `monitors` has flipped `count` times after `since`.
+    bool EachFlippedSince(const std::vector<std::string>& monitors, std::uint64_t since,
+                          int count = 5, std::chrono::seconds timeout = 20s) {
+        for (auto deadline = std::chrono::steady_clock::now() + timeout;
+             std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(100ms)) {
+            const auto all = ReadFlips();
+            bool done = true;
+            for (const std::string& name : monitors) {
+                const auto it = all.find(name);
+                int n = 0;
+                if (it != all.end())
+                    for (const auto& flip : it->second.flips) n += flip.second > since ? 1 : 0;
+                done = done && n >= count;
+            }
+            if (done) return true;
+        }
+        return false;
+    }
+
     TempDir tmp_;
     std::string root_;
     std::uint16_t port_ = 0;
@@ -215,15 +287,7 @@ protected:
 
 TEST_F(FramesTest, FramesReachEveryMonitorOfATwoByTwoWallAtItsPlace) {
     StartSim();
-    // Monitor ids follow arrival order; the layout names ids 1..4 and the
-    // test reads back which monitor got which id.
-    std::ofstream(root_ + "/etc/orv-videowall/registry.conf")
-        << "[Software\\ORVVideoWallControlSet]\nTestWallLayout=REG_SZ:2 2 2560 1440 1280 720 "
-           "1:0:0 2:1:0 3:0:1 4:1:1\n";
-    service_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
-    ASSERT_TRUE(WaitForFileContaining(root_ + "/var/log/orv-videowall/ServiceManager.log.txt",
-                                      "--ORVPlugInMonitor::MonitorID=4--", 30s))
-        << Log();
+    StartServiceWithWall();
 
     TestDriver driver(port_);
     ASSERT_TRUE(driver.Connected());
@@ -276,6 +340,146 @@ TEST_F(FramesTest, FramesReachEveryMonitorOfATwoByTwoWallAtItsPlace) {
             EXPECT_NEAR(image.bgrx[centre + ch], want[ch], 6) << name << " channel " << ch;
     }
     EXPECT_EQ(Log().find("Wait frame index timeout."), std::string::npos);
+}
+
+// The four simulated monitors: "adapter:port" and the name their id is
+// saved under.
+const std::vector<std::pair<std::string, std::string>> kWallMonitors = {
+    {"a0:1", "ORV-FRAMES-ADAPTER-A1"},
+    {"a0:4", "ORV-FRAMES-ADAPTER-A4"},
+    {"a1:1", "ORV-FRAMES-ADAPTER-B1"},
+    {"a1:4", "ORV-FRAMES-ADAPTER-B4"}};
+
+std::vector<std::string> WallMonitorNames() {
+    std::vector<std::string> names;
+    for (const auto& m : kWallMonitors) names.push_back(m.first);
+    return names;
+}
+
+// The pixel (B, G, R) at (x, y) of a BGRX picture.
+std::array<int, 3> PixelAt(const orv::png::Image& image, std::uint32_t x, std::uint32_t y) {
+    const std::size_t i = (std::size_t{y} * image.width + x) * 4;
+    return {image.bgrx[i], image.bgrx[i + 1], image.bgrx[i + 2]};
+}
+
+void ExpectPatternColour(const orv::png::Image& image, std::uint32_t x, std::uint32_t y,
+                         int column, int row, const std::string& what) {
+    const auto want = orv::driver::PatternColour(static_cast<std::uint32_t>(column),
+                                                 static_cast<std::uint32_t>(row));
+    const auto got = PixelAt(image, x, y);
+    EXPECT_NEAR(got[0], want.b, 8) << what;
+    EXPECT_NEAR(got[1], want.g, 8) << what;
+    EXPECT_NEAR(got[2], want.r, 8) << what;
+}
+
+TEST_F(FramesTest, RealDriverPatternFillsTheWallInStep) {
+    StartSim();
+    StartServiceWithWall();
+    // One precomputed frame: every frame is the same picture, so monitor
+    // snapshots and the wall snapshot taken apart can be compared exactly.
+    auto driver = StartDriver({"--precompute", "1"});
+    ASSERT_TRUE(WaitForFileContaining(LogPath(), "BuildWall-CreateView sucessful! VWID=1.", 20s))
+        << Log();
+    ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 30)) << Sim("flips 3") << Log();
+
+    // Frames keep flowing; a snapshot of the records can fall between the
+    // two adapters' show-frame commands, so a few are taken until all four
+    // monitors show one frame.
+    std::map<std::string, Flips> flips;
+    bool same = false;
+    for (int i = 0; i < 50 && !same; ++i) {
+        flips = ReadFlips();
+        same = flips.size() == 4;
+        for (const auto& [name, f] : flips) same = same && f.frame == flips.begin()->second.frame;
+    }
+    ASSERT_TRUE(same) << Sim("flips 3");
+    EXPECT_GT(flips.begin()->second.frame, 0u);
+    // Within the window all four records cover, every monitor flipped to the
+    // same frames: none was skipped on one monitor and shown on another.
+    std::uint32_t from = 0, to = ~0u;
+    for (const auto& [name, f] : flips) {
+        ASSERT_FALSE(f.flips.empty()) << name;
+        from = std::max(from, f.flips.front().first);
+        to = std::min(to, f.flips.back().first);
+    }
+    ASSERT_LT(from, to);
+    std::set<std::uint32_t> first;
+    for (const auto& [name, f] : flips) {
+        std::set<std::uint32_t> frames;
+        for (const auto& flip : f.flips)
+            if (flip.first >= from && flip.first <= to) frames.insert(flip.first);
+        if (first.empty()) first = frames;
+        EXPECT_EQ(frames, first) << name;
+    }
+    for (const char* a : {"a0", "a1"})
+        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+
+    // Each monitor shows its cell's pattern colour (its top-left quarter is
+    // nothing else), and the placed wall snapshot holds each monitor's
+    // picture at its cell, so it composes the whole pattern.
+    std::string placement;
+    std::map<std::string, orv::png::Image> pictures;
+    std::map<std::string, std::pair<int, int>> cells;
+    for (const auto& [where, name] : kWallMonitors) {
+        const int id = SavedId(name);
+        ASSERT_GE(id, 1);
+        ASSERT_LE(id, 4);
+        const int column = (id - 1) % 2, row = (id - 1) / 2;
+        cells[where] = {column, row};
+        const auto colon = where.find(':');
+        const std::string file = root_ + "/" + name + ".png";
+        ASSERT_EQ(Sim("png " + where.substr(0, colon) + " " + where.substr(colon + 1) + " " + file)
+                      .rfind("ok", 0),
+                  0u);
+        std::string error;
+        ASSERT_TRUE(orv::png::ReadPng(file, pictures[where], error)) << error;
+        ASSERT_EQ(pictures[where].width, std::uint32_t{kMonitorW});
+        ASSERT_EQ(pictures[where].height, std::uint32_t{kMonitorH});
+        ExpectPatternColour(pictures[where], kMonitorW / 8, kMonitorH / 8, column, row, name);
+        placement += " " + where + "=" + std::to_string(column) + "," + std::to_string(row);
+    }
+    const std::string wallFile = root_ + "/wall.png";
+    ASSERT_EQ(Sim("wall-png " + wallFile + placement).rfind("ok", 0), 0u);
+    orv::png::Image wall;
+    std::string error;
+    ASSERT_TRUE(orv::png::ReadPng(wallFile, wall, error)) << error;
+    ASSERT_EQ(wall.width, std::uint32_t{kColumns * kMonitorW});
+    ASSERT_EQ(wall.height, std::uint32_t{kRows * kMonitorH});
+    for (const auto& [where, cell] : cells) {
+        const auto& picture = pictures[where];
+        int differing = 0;
+        for (std::uint32_t y = 0; y < kMonitorH; y += 7)
+            for (std::uint32_t x = 0; x < kMonitorW; x += 7)
+                differing += PixelAt(picture, x, y) !=
+                             PixelAt(wall, static_cast<std::uint32_t>(cell.first * kMonitorW) + x,
+                                     static_cast<std::uint32_t>(cell.second * kMonitorH) + y);
+        EXPECT_EQ(differing, 0) << where;
+    }
+    EXPECT_EQ(Log().find("Wait frame index timeout."), std::string::npos);
+    driver->Signal(SIGTERM);
+    EXPECT_EQ(driver->Wait(10s), 0);
+    EXPECT_NE(driver->Output().find("stopped: "), std::string::npos) << driver->Output();
+}
+
+TEST_F(FramesTest, DriverKilledMidFramesLeavesTheServiceReadyForTheNext) {
+    StartSim();
+    StartServiceWithWall();
+    auto driver = StartDriver();
+    ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 10)) << Sim("flips 3") << Log();
+
+    driver->Signal(SIGKILL);
+    driver->Wait(10s);
+    ASSERT_TRUE(WaitForFileContaining(LogPath(), "Reset video wall successful.", 15s)) << Log();
+    EXPECT_FALSE(service_->Wait(0ms).has_value()) << "the service ended";
+
+    const std::uint64_t restarted = NowMicros();
+    auto second = StartDriver();
+    EXPECT_TRUE(EachFlippedSince(WallMonitorNames(), restarted, 10))
+        << Sim("flips 3") << Log() << second->Output();
+    for (const char* a : {"a0", "a1"})
+        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+    second->Signal(SIGTERM);
+    EXPECT_EQ(second->Wait(10s), 0);
 }
 
 }  // namespace
