@@ -104,6 +104,17 @@ void CFrameDispatch::Route(bytes::MutBytes half, FrameRecord& record) {
         if (m == nullptr || m->Column() != static_cast<long>(slot.column) ||
             m->Row() != static_cast<long>(slot.row) || m->Removed() || !m->Placed())
             continue;
+        // A second slot for the same place would send the monitor two packets
+        // with one index and leave the frame waiting for an acknowledgement
+        // that the first one already took.
+        const auto named = record.monitors.begin() + record.count;
+        if (std::find(record.monitors.begin(), named, m) != named) {
+            ServiceLog("Frame %u: slot %u refused, its place already has a packet.\n",
+                       record.frameNumber, i);
+            MutexLock lock(recordMutex_);
+            ++stats_.badSlots;
+            continue;
+        }
         if (record.count >= record.monitors.size()) break;
         // The slot's packet lies inside the half: stamp it in place.
         const bytes::MutBytes packet = half.subspan(
@@ -120,7 +131,8 @@ void CFrameDispatch::Route(bytes::MutBytes half, FrameRecord& record) {
 void CFrameDispatch::FrameThread() {
     platform::SetCurrentThreadName("orv-frame");
     while (!threadStop_) {
-        if (!inFlight_.Wait(kSemaphoreWaitMs)) ServiceLog("Timeout.\n");
+        const bool placeTaken = inFlight_.Wait(kSemaphoreWaitMs);
+        if (!placeTaken) ServiceLog("Timeout.\n");
         const int half = nextHalf_;
         events_[half == 1 ? driver::kEventHalf1Ready : driver::kEventHalf2Ready]->Wait();
         if (stopping_) break;
@@ -134,7 +146,11 @@ void CFrameDispatch::FrameThread() {
             }
             ServiceLog("Frame %u dropped: %u frames wait for acknowledgements.\n", frameNumber,
                        static_cast<unsigned>(queue_.Size()));
-            inFlight_.Release();
+            // Only a place this frame took goes back: giving one back after
+            // a time-out would let the next frame skip its wait, and the
+            // driver's halves would be released (and dropped) as fast as it
+            // fills them while the backlog stays full.
+            if (placeTaken) inFlight_.Release();
         } else {
             record->frameNumber = frameNumber;
             {
