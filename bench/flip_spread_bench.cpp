@@ -35,7 +35,8 @@ namespace {
 Packet SmallFrame(int screen, std::uint32_t frameIndex) {
     const std::uint32_t w = 16, h = 8, picture = kCodecHeaderSize + w * h * 4;
     Packet p(PacketLength(kHeaderSize + picture), 0);
-    WriteFramePacketHeader(p, picture, static_cast<unsigned>(screen), frameIndex);
+    if (WriteFramePacketHeader(p, picture, static_cast<unsigned>(screen), frameIndex) == 0)
+        std::abort();
     bytes::PutU32(p, kHeaderSize + kCodecOffHeight, h);
     bytes::PutU32(p, kHeaderSize + kCodecOffWidth, w);
     bytes::PutU32(p, kHeaderSize + kCodecOffPart1, w * h * 4);

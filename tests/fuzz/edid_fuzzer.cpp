@@ -15,6 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // As the reply of an EDID query: the fixed header, then the EDID bytes.
     std::vector<std::uint8_t> reply =
         adapter::BuildEdidReply(0x01, 0, static_cast<std::uint32_t>(size), in);
-    adapter::CheckEdidReply(0, reply, 0x01);
+    (void)adapter::CheckEdidReply(0, reply, 0x01);  // only a crash counts
     return 0;
 }

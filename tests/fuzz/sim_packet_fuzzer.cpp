@@ -8,10 +8,10 @@
 #include <array>
 #include <string>
 
+#include "fuzz_input.h"
 #include "protocol/adapter/packet_header.h"
 #include "sim/adapter/frame_decode.h"
 #include "sim/adapter/packet_check.h"
-#include "fuzz_input.h"
 
 using namespace orv;
 

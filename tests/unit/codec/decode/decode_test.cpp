@@ -385,7 +385,7 @@ TEST(Decode, JpegWhoseDecodeStoppedBeforeDrawingIsCorrupt) {
     h.codecType = adapter::kCodecJpeg;
     h.width = h.height = kSide;
     h.parts[0] = static_cast<std::uint32_t>(data.size());
-    adapter::WriteCodecHeader(picture, h);
+    ASSERT_TRUE(adapter::WriteCodecHeader(picture, h));
     picture.insert(picture.end(), data.begin(), data.end());
     EXPECT_EQ(Decode(picture, kSide, kSide).status, DecodeStatus::kCorrupt);
 }
