@@ -1,6 +1,5 @@
 #include "service/host/sample_service.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <system_error>

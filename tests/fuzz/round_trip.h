@@ -13,10 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/adapter/frame_packet.h"
-#include "codec/encode/picture_encoder.h"
 #include "codec/decode/picture_decoder.h"
+#include "codec/encode/picture_encoder.h"
 #include "fuzz_input.h"
+#include "protocol/adapter/frame_packet.h"
 
 namespace orv::fuzz {
 

@@ -5,9 +5,9 @@
 // wall (2 x 2 monitors of 1280 x 720) is built and placed through the
 // TestWallLayout registry value.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <stdlib.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -220,9 +220,7 @@ protected:
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
             << Log();
     }
-    std::string LogPath() const {
-        return root_ + "/var/log/orv-videowall/ServiceManager.log.txt";
-    }
+    std::string LogPath() const { return root_ + "/var/log/orv-videowall/ServiceManager.log.txt"; }
     // The real display driver with its test pattern.
     std::unique_ptr<ChildProcess> StartDriver(std::vector<std::string> extra = {}) {
         std::vector<std::string> argv{DISPLAY_DRIVER, "--fps", "30", "--report-ms", "0"};
@@ -244,8 +242,8 @@ protected:
         if (answer.rfind("ok ", 0) != 0) return out;
         const auto json = nlohmann::json::parse(answer.substr(3));
         for (const auto& m : json["monitors"]) {
-            Flips& f = out[m["adapter"].get<std::string>() + ":" +
-                           std::to_string(m["port"].get<int>())];
+            Flips& f =
+                out[m["adapter"].get<std::string>() + ":" + std::to_string(m["port"].get<int>())];
             f.frame = m["frame"].get<std::uint32_t>();
             f.plugged = m["plugged"].get<bool>();
             for (const auto& flip : m["flips"])
@@ -362,8 +360,8 @@ std::array<int, 3> PixelAt(const orv::png::Image& image, std::uint32_t x, std::u
     return {image.bgrx[i], image.bgrx[i + 1], image.bgrx[i + 2]};
 }
 
-void ExpectPatternColour(const orv::png::Image& image, std::uint32_t x, std::uint32_t y,
-                         int column, int row, const std::string& what) {
+void ExpectPatternColour(const orv::png::Image& image, std::uint32_t x, std::uint32_t y, int column,
+                         int row, const std::string& what) {
     const auto want = orv::driver::PatternColour(static_cast<std::uint32_t>(column),
                                                  static_cast<std::uint32_t>(row));
     const auto got = PixelAt(image, x, y);
