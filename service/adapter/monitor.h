@@ -11,8 +11,9 @@
 // adapter through its ModeSetLock); SendPacket on the send thread (under
 // ModeSetLock); Acknowledge on the notification reader and the send thread;
 // TakeAcknowledged on the frame pipeline. Locks: ackMutex_ (a leaf) guards the
-// acknowledged list; the place and mode fields are written under the
-// adapter's ModeSetLock or by the wall model's single caller at a time.
+// acknowledged list; the place fields (column, row, the placed bit) and the
+// mode are written and read under the wall model's WallLayoutLock, which the
+// frame thread holds while it routes (this target sits below the lock's).
 #pragma once
 
 #include <array>

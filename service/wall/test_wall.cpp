@@ -56,10 +56,13 @@ void CTestWallSeam::Run() {
     while (!stop_) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         bool allPresent = true, allPlaced = true;
-        for (const CellPlacement& c : layout_.cells) {
-            const adapter::COvwMonitor* m = ui_.MonitorById(c.monitorId);
-            allPresent = allPresent && m != nullptr;
-            allPlaced = allPlaced && m != nullptr && m->Placed();
+        {
+            MutexLock lock(WallLayoutLock);
+            for (const CellPlacement& c : layout_.cells) {
+                const adapter::COvwMonitor* m = ui_.MonitorById(c.monitorId);
+                allPresent = allPresent && m != nullptr;
+                allPlaced = allPlaced && m != nullptr && m->Placed();
+            }
         }
         if (!ui_.WallBuilt()) {
             const driver::COvwCommDriver* channel = ui_.DriverChannel();

@@ -270,18 +270,21 @@ void COvwUI::MonitorLeaves(COvwMonitor& monitor) {
     {
         // First phase: nothing the frame pipeline follows names the monitor
         // any more, in any grid or any frame that waits for acknowledgements.
+        // The map entry goes under the same lock, so whoever found the
+        // monitor there while holding WallLayoutLock (ReleaseMonitor, the
+        // test seam) is done with it before its adapter destroys it.
         MutexLock layout(WallLayoutLock);
-        MutexLock lock(viewMapMutex_);
-        for (auto& [vwid, grid] : viewMap_) {
-            const bool anyLeft = grid->Forget(&monitor);
-            if (grid->view != nullptr) {
-                if (frame::CFrameDispatch* frames = grid->view->Frames())
-                    frames->ForgetMonitor(&monitor);
-                if (!anyLeft) grid->view->SetIdle(true);
+        {
+            MutexLock lock(viewMapMutex_);
+            for (auto& [vwid, grid] : viewMap_) {
+                const bool anyLeft = grid->Forget(&monitor);
+                if (grid->view != nullptr) {
+                    if (frame::CFrameDispatch* frames = grid->view->Frames())
+                        frames->ForgetMonitor(&monitor);
+                    if (!anyLeft) grid->view->SetIdle(true);
+                }
             }
         }
-    }
-    {
         MutexLock lock(mapMutex_);
         auto it = monitors_.find(id);
         if (it == monitors_.end() || it->second != &monitor) return;
@@ -316,6 +319,8 @@ void COvwUI::NotifyMonitorsRemoved(const std::vector<int>& monitorIds) {
 }
 
 int COvwUI::ReleaseMonitor(int monitorId) {
+    // A monitor's placement is read by the frame thread under WallLayoutLock.
+    MutexLock lock(WallLayoutLock);
     COvwMonitor* monitor = MonitorById(monitorId);
     if (monitor == nullptr || monitor->Removed()) return 0;
     monitor->ClearPlaced();

@@ -26,8 +26,10 @@
 // DestroyWall(1) from the driver channel's worker when the driver is lost.
 // Locks, in the order they may nest:
 //   the driver channel's list lock (BuildWall, DestroyWall)
-//     -> WallLayoutLock (placing; unlinking views; MonitorLeaves)
-//       -> an adapter's ModeSetLock (placing), viewMapMutex_, wallIdMutex_
+//     -> WallLayoutLock (placing and releasing; unlinking views;
+//        MonitorLeaves; a monitor's place fields)
+//       -> an adapter's ModeSetLock (placing), viewMapMutex_, wallIdMutex_,
+//          mapMutex_
 //   idMutex_ (the container and the file's ids) -> mapMutex_ (the monitor map)
 //   noticeMutex_ (NotifyMonitorChange, held while the panel is told): a leaf.
 #pragma once
