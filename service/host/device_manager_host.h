@@ -34,7 +34,7 @@ public:
     using Sink = std::function<void(const platform::DeviceBroadcast&)>;
     // Starts reporting arrivals and removals of devices of `interfaceClass`
     // to `sink` (from a thread of the source's own). False when it cannot.
-    virtual bool Register(const platform::Guid& interfaceClass, Sink sink) = 0;
+    [[nodiscard]] virtual bool Register(const platform::Guid& interfaceClass, Sink sink) = 0;
     // Stops reporting; returns when no call of the sink is under way.
     virtual void Unregister() = 0;
 };

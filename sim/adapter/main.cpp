@@ -1,12 +1,11 @@
 // orv-adapter-sim: simulated USB display adapters on the simulated USB bus.
 // Runs until SIGINT or SIGTERM. "orv-adapter-sim --ask SOCKET COMMAND..."
 // sends one command to a running simulator and prints its answer.
-#include <signal.h>
-
 #include <cstdio>
 
 #include <string>
 
+#include "platform/stop_signals.h"
 #include "sim/adapter/control_server.h"
 #include "sim/adapter/simulator.h"
 
@@ -23,12 +22,8 @@ int main(int argc, char** argv) {
         std::fputs(cl.message.c_str(), cl.exitCode == 0 ? stdout : stderr);
         return cl.exitCode;
     }
-    // Block the stop signals before any thread starts, then wait for one.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    // Before any thread starts.
+    orv::platform::StopSignals stop;
 
     std::string error;
     auto sim = orv::sim::Simulator::Create(*cl.config, &error);
@@ -36,8 +31,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orv-adapter-sim: %s\n", error.c_str());
         return 1;
     }
-    int signal = 0;
-    sigwait(&stop, &signal);
+    stop.Wait();
     sim->Stop();
     return 0;
 }

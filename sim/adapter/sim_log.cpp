@@ -1,26 +1,24 @@
 #include "sim/adapter/sim_log.h"
 
-#include <atomic>
-#include <cstdarg>
-#include <cstdio>
+#include "common/program_log.h"
 
 namespace orv::sim {
 namespace {
-std::atomic<bool> g_quiet{false};
+ProgramLog& Log() {
+    static ProgramLog log("orv-adapter-sim", stderr);
+    return log;
 }
+}  // namespace
 
 void SetSimLogQuiet(bool quiet) {
-    g_quiet = quiet;
+    Log().SetQuiet(quiet);
 }
 
 void SimLog(const char* format, ...) {
-    if (g_quiet) return;
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    Log().Write(format, args);
     va_end(args);
-    std::fprintf(stderr, "orv-adapter-sim: %s\n", line);
 }
 
 }  // namespace orv::sim

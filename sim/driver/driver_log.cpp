@@ -1,27 +1,24 @@
 #include "sim/driver/driver_log.h"
 
-#include <atomic>
-#include <cstdarg>
-#include <cstdio>
+#include "common/program_log.h"
 
 namespace orv::driver {
 namespace {
-std::atomic<bool> gQuiet{false};
+ProgramLog& Log() {
+    static ProgramLog log("orv-display-driver", stdout);
+    return log;
 }
+}  // namespace
 
 void DriverLog(const char* format, ...) {
-    if (gQuiet) return;
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    Log().Write(format, args);
     va_end(args);
-    std::printf("orv-display-driver: %s\n", line);
-    std::fflush(stdout);
 }
 
 void SetDriverLogQuiet(bool quiet) {
-    gQuiet = quiet;
+    Log().SetQuiet(quiet);
 }
 
 }  // namespace orv::driver

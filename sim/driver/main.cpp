@@ -1,10 +1,9 @@
 // orv-display-driver: the display driver of the video wall on Linux. Serves
 // the service's wall views with a test pattern, a still picture or an X11
 // display until SIGTERM or SIGINT, then prints its totals.
-#include <signal.h>
-
 #include <cstdio>
 
+#include "platform/stop_signals.h"
 #include "sim/driver/display_driver.h"
 #include "sim/driver/driver_log.h"
 
@@ -15,12 +14,8 @@ int main(int argc, char** argv) {
         std::fputs(cl.message.c_str(), cl.exitCode == 0 ? stdout : stderr);
         return cl.exitCode;
     }
-    // Block the stop signals before any thread starts, then wait for one.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    // Before any thread starts.
+    orv::platform::StopSignals stop;
 
     DisplayDriver driver(*cl.options);
     std::string error;
@@ -28,8 +23,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orv-display-driver: %s\n", error.c_str());
         return 1;
     }
-    int signal = 0;
-    sigwait(&stop, &signal);
+    stop.Wait();
     driver.Stop();
     const Statistics::Totals t = driver.Stats().Total();
     DriverLog(

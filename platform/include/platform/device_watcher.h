@@ -55,7 +55,7 @@ public:
     virtual std::vector<std::string> Enumerate() const = 0;
     // Starts reporting changes after the adapters present now. False when
     // already started or the OS refuses.
-    virtual bool Start(Callback callback) = 0;
+    [[nodiscard]] virtual bool Start(Callback callback) = 0;
     virtual void Stop() = 0;
 };
 
