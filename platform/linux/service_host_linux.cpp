@@ -1,7 +1,5 @@
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -13,7 +11,9 @@
 #include <thread>
 
 #include "common/thread_annotations.h"
+#include "platform/posix/wakeable_wait.h"
 #include "platform/service_host.h"
+#include "platform/thread_name.h"
 
 namespace orv::platform {
 namespace {
@@ -30,7 +30,8 @@ struct Dispatcher {
     bool stopRequested GUARDED_BY(mutex) = false;
     bool stopped GUARDED_BY(mutex) = false;    // the service reported kServiceStopped
     bool mainEnded GUARDED_BY(mutex) = false;  // the service-main thread returned
-    int wakeFd GUARDED_BY(mutex) = -1;         // eventfd: something above changed
+    // Nudged when something above changed; set while Run runs.
+    posix::WakeableWait* wake GUARDED_BY(mutex) = nullptr;
 };
 
 Dispatcher& TheDispatcher() {
@@ -39,10 +40,7 @@ Dispatcher& TheDispatcher() {
 }
 
 void Wake(Dispatcher& d) REQUIRES(d.mutex) {
-    if (d.wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        (void)!write(d.wakeFd, &one, sizeof one);
-    }
+    if (d.wake != nullptr) d.wake->Wake();
 }
 
 void Notify(const ServiceStatus& s) {
@@ -81,11 +79,10 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
     sigset_t previousMask;
     if (pthread_sigmask(SIG_BLOCK, &stopSignals, &previousMask) != 0) return kErrorGenFailure;
     const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (signalFd < 0 || wakeFd < 0) {
+    posix::WakeableWait wake(posix::WakeableWait::WakeKind::kConsumed);
+    if (signalFd < 0 || !wake.Ok()) {
         const ErrorCode err = FromErrno(errno);
         if (signalFd >= 0) close(signalFd);
-        if (wakeFd >= 0) close(wakeFd);
         pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
         return err;
     }
@@ -96,11 +93,11 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
         d.deviceEvents.clear();
         d.stopRequested = d.stopped = d.mainEnded = false;
         d.serviceName = serviceName;
-        d.wakeFd = wakeFd;
+        d.wake = &wake;
     }
 
     std::thread serviceMainThread([&] {
-        pthread_setname_np(pthread_self(), "orv-svc-main");
+        SetCurrentThreadName("orv-svc-main");
         serviceMain(argc, argv);
         MutexLock lock(d.mutex);
         d.mainEnded = true;
@@ -108,18 +105,14 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
     });
 
     for (;;) {
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-        if (fds[0].revents & POLLIN) {
+        const posix::WakeableWait::Readiness r = wake.Wait({signalFd});
+        if (r.failed) break;
+        if (r.ready[0]) {
             signalfd_siginfo info{};
             if (read(signalFd, &info, sizeof info) == sizeof info) {
                 MutexLock lock(d.mutex);
                 d.stopRequested = true;
             }
-        }
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count = 0;
-            (void)!read(wakeFd, &count, sizeof count);
         }
 
         // Deliver what is pending, one control at a time, outside the lock.
@@ -160,10 +153,9 @@ ErrorCode ServiceDispatcher::Run(const std::string& serviceName, ServiceMainFunc
         d.running = false;
         d.handler = nullptr;
         d.deviceEvents.clear();
-        d.wakeFd = -1;
+        d.wake = nullptr;
     }
     close(signalFd);
-    close(wakeFd);
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     return kErrorSuccess;
 }

@@ -1,22 +1,21 @@
 // The simulated bus's device watcher: lists the bus folder and follows it
 // with inotify.
 #include <dirent.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string_view>
 #include <thread>
 
 #include "platform/paths.h"
+#include "platform/posix/wakeable_wait.h"
+#include "platform/thread_name.h"
 #include "platform/usb/device_watchers.h"
 
 namespace orv::platform {
@@ -51,10 +50,10 @@ public:
         if (thread_.joinable()) return false;
         MakeDirs(folder_);
         inotify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        wait_ = std::make_unique<posix::WakeableWait>(posix::WakeableWait::WakeKind::kStays);
         // Watch first, then list: a socket created in between is seen twice
         // and reported once.
-        if (inotify_ < 0 || wake_ < 0 ||
+        if (inotify_ < 0 || !wait_->Ok() ||
             inotify_add_watch(inotify_, folder_.c_str(),
                               IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR) <
                 0) {
@@ -70,9 +69,7 @@ public:
 
     void Stop() override {
         if (!thread_.joinable()) return;
-        const std::uint64_t one = 1;
-        while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        wait_->Wake();
         thread_.join();
         CloseDescriptors();
     }
@@ -87,8 +84,8 @@ private:
 
     void CloseDescriptors() {
         if (inotify_ >= 0) close(inotify_);
-        if (wake_ >= 0) close(wake_);
-        inotify_ = wake_ = -1;
+        inotify_ = -1;
+        wait_.reset();
     }
 
     void Report(std::uint32_t eventType, const std::string& path) {
@@ -122,15 +119,11 @@ private:
     }
 
     void WatcherThread() {
-        pthread_setname_np(pthread_self(), "orv-devwatch");
+        SetCurrentThreadName("orv-devwatch");
         alignas(inotify_event) char buffer[4096];
         for (;;) {
-            pollfd fds[2] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
-            }
-            if (fds[1].revents != 0) return;
+            const posix::WakeableWait::Readiness r = wait_->Wait({inotify_});
+            if (r.woken || r.failed) return;
             const ssize_t n = read(inotify_, buffer, sizeof buffer);
             if (n <= 0) continue;
             const std::size_t size = static_cast<std::size_t>(n);
@@ -153,7 +146,7 @@ private:
 
     const std::string folder_;
     int inotify_ = -1;
-    int wake_ = -1;
+    std::unique_ptr<posix::WakeableWait> wait_;  // made by Start, woken by Stop
     Callback callback_;
     std::set<std::string> present_;  // touched by Start, then only by the thread
     std::thread thread_;

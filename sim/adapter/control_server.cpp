@@ -1,8 +1,5 @@
 #include "sim/adapter/control_server.h"
 
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/wakeable_wait.h"
+#include "platform/thread_name.h"
 #include "protocol/bus/bus_frame.h"
 #include "sim/adapter/sim_log.h"
 
@@ -39,13 +38,12 @@ ControlServer::~ControlServer() {
 }
 
 bool ControlServer::Start(std::string* error) {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC);
+    wait_ = std::make_unique<posix::WakeableWait>(posix::WakeableWait::WakeKind::kStays);
     // The bus helper makes any listening Unix stream socket.
-    listenFd_ = wakeFd_ < 0 ? -1 : bus::ListenAt(path_);
+    listenFd_ = wait_->Ok() ? bus::ListenAt(path_) : -1;
     if (listenFd_ < 0) {
         if (error) *error = path_ + ": " + std::strerror(errno);
-        if (wakeFd_ >= 0) close(wakeFd_);
-        wakeFd_ = -1;
+        wait_.reset();
         return false;
     }
     thread_ = std::thread([this] { Run(); });
@@ -54,30 +52,23 @@ bool ControlServer::Start(std::string* error) {
 
 void ControlServer::Stop() {
     if (!thread_.joinable()) return;
-    const std::uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
+    wait_->Wake();
     thread_.join();
     close(listenFd_);
-    close(wakeFd_);
     unlink(path_.c_str());
-    listenFd_ = wakeFd_ = -1;
+    listenFd_ = -1;
+    wait_.reset();
 }
 
 void ControlServer::Run() {
-    pthread_setname_np(pthread_self(), "sim-control");
+    platform::SetCurrentThreadName("sim-control");
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[1].revents != 0) return;
-        if (fds[0].revents & POLLIN) {
-            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            Serve(fd);
-            close(fd);
-        }
+        const posix::WakeableWait::Readiness r = wait_->Wait({listenFd_});
+        if (r.woken || r.failed) return;
+        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        Serve(fd);
+        close(fd);
     }
 }
 
@@ -85,12 +76,8 @@ void ControlServer::Serve(int fd) {
     std::string buffer;
     char chunk[1024];
     for (;;) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[1].revents != 0) return;
+        const posix::WakeableWait::Readiness r = wait_->Wait({fd});
+        if (r.woken || r.failed) return;
         const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;

@@ -7,9 +7,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+
+namespace orv::posix {
+class WakeableWait;
+}
 
 namespace orv::sim {
 
@@ -34,7 +39,7 @@ private:
     const std::string path_;
     const Handler handler_;
     int listenFd_ = -1;
-    int wakeFd_ = -1;
+    std::unique_ptr<posix::WakeableWait> wait_;  // made by Start, woken by Stop
     std::thread thread_;
 };
 

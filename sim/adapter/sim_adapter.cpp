@@ -1,8 +1,5 @@
 #include "sim/adapter/sim_adapter.h"
 
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/posix/wakeable_wait.h"
+#include "platform/thread_name.h"
 #include "sim/adapter/edid.h"
 #include "sim/adapter/sim_log.h"
 
@@ -63,7 +62,7 @@ EdidParams ParamsFor(const MonitorConfig& m, std::size_t adapterIndex) {
 void NameThread(const char* role, std::size_t index) {
     char name[16];
     std::snprintf(name, sizeof name, "sim-%s-%zu", role, index);
-    pthread_setname_np(pthread_self(), name);
+    platform::SetCurrentThreadName(name);
 }
 
 }  // namespace
@@ -113,12 +112,11 @@ bool SimAdapter::Attached() const {
 bool SimAdapter::Attach(std::string* error) {
     MutexLock lifecycle(lifecycleMutex_);
     if (attached_) return true;
-    wakeFd_ = eventfd(0, EFD_CLOEXEC);
-    listenFd_ = wakeFd_ < 0 ? -1 : bus::ListenAt(SocketPath());
+    wait_ = std::make_unique<posix::WakeableWait>(posix::WakeableWait::WakeKind::kStays);
+    listenFd_ = wait_->Ok() ? bus::ListenAt(SocketPath()) : -1;
     if (listenFd_ < 0) {
         if (error) *error = SocketPath() + ": " + std::strerror(errno);
-        if (wakeFd_ >= 0) close(wakeFd_);
-        wakeFd_ = -1;
+        wait_.reset();
         return false;
     }
     stopping_ = false;
@@ -139,8 +137,7 @@ void SimAdapter::Detach() {
         stopping_ = true;
     }
     notifierWake_.NotifyAll();
-    const std::uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
+    wait_->Wake();
     {
         MutexLock lock(connMutex_);
         if (connFd_ >= 0) shutdown(connFd_, SHUT_RDWR);
@@ -148,8 +145,8 @@ void SimAdapter::Detach() {
     io_.join();
     notifier_.join();
     close(listenFd_);
-    close(wakeFd_);
-    listenFd_ = wakeFd_ = -1;
+    listenFd_ = -1;
+    wait_.reset();
     attached_ = false;
     SimLog("%s: detached", Name().c_str());
 }
@@ -289,17 +286,14 @@ bool SimAdapter::SendIn(std::uint8_t endpoint, bytes::ConstBytes packet) {
 void SimAdapter::IoThread() {
     NameThread("io", index_);
     while (!stopping_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+        const posix::WakeableWait::Readiness r = wait_->Wait({listenFd_});
+        if (r.failed) {
             SimLog("%s: poll failed: %s", Name().c_str(), std::strerror(errno));
             return;
         }
-        if (fds[1].revents != 0) return;
-        if (fds[0].revents & POLLIN) {
-            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) Serve(fd);
-        }
+        if (r.woken) return;
+        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) Serve(fd);
     }
 }
 
@@ -325,13 +319,9 @@ void SimAdapter::Serve(int fd) {
     bus::FrameHeader header;
     std::vector<std::uint8_t> payload;
     while (!stopping_) {
-        pollfd fds[3] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (fds[1].revents != 0) break;
-        if (fds[0].revents != 0) {
+        const posix::WakeableWait::Readiness r = wait_->Wait({fd, listenFd_});
+        if (r.woken || r.failed) break;
+        if (r.ready[0]) {
             // The current host first: when it has just gone, its end of
             // stream is read here and a waiting new host is taken next.
             std::string error;
@@ -342,7 +332,7 @@ void SimAdapter::Serve(int fd) {
                 break;
             }
             HandleFrame(header, payload);
-        } else if (fds[2].revents & POLLIN) {
+        } else if (r.ready[1]) {
             // One host at a time: a second live connection is closed at once.
             const int extra = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (extra >= 0) {

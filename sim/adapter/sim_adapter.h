@@ -47,6 +47,10 @@
 #include "sim/adapter/serial_rom.h"
 #include "sim/adapter/sim_config.h"
 
+namespace orv::posix {
+class WakeableWait;
+}
+
 namespace orv::sim {
 
 struct AdapterStats {
@@ -179,7 +183,7 @@ private:
     // Made by Attach and closed by Detach (under lifecycleMutex_) while the
     // threads are not running; the threads only read them.
     int listenFd_ = -1;
-    int wakeFd_ = -1;
+    std::unique_ptr<posix::WakeableWait> wait_;  // woken by Detach
     std::atomic<bool> attached_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> broken_{false};
