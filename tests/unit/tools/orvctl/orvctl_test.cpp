@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -16,6 +18,8 @@
 #include <nlohmann/json.hpp>
 #include "platform/net/tcp.h"
 #include "protocol/control/control_protocol.h"
+#include "tests/support/child_process.h"
+#include "tests/support/eventually.h"
 
 namespace orv::orvctl {
 namespace {
@@ -316,6 +320,21 @@ TEST(Orvctl, WatchPrintsWhatComesUntilStopped) {
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(service.Types(), (std::vector<std::uint8_t>{0x01, 0x5C}));
     }
+}
+
+TEST(Orvctl, TheProgramTakesItsPortFromTheEnvironmentAndLeavesOnSigterm) {
+    std::atomic<bool> greeted{false};
+    FakeService service([&greeted](const Bytes& request) {
+        if (request[0] == type::kHello) greeted = true;
+        return State{}(request);
+    });
+    orv::testing::ChildProcess orvctl({ORVCTL, "watch"},
+                                      {{"ORV_CONTROL_PORT", std::to_string(service.Port())}});
+    ASSERT_TRUE(orvctl.Started());
+    ASSERT_TRUE(orv::test::Eventually([&] { return greeted.load(); }));
+    orvctl.Signal(SIGTERM);
+    EXPECT_EQ(orvctl.Wait(std::chrono::seconds(5)), 0);
+    EXPECT_EQ(service.Types(), (std::vector<std::uint8_t>{0x01, 0x5C}));
 }
 
 TEST(Orvctl, AbsentServiceIsAClearError) {
