@@ -12,6 +12,8 @@ template <typename... F>
 struct Overload : F... {
     using F::operator()...;
 };
+template <typename... F>
+Overload(F...) -> Overload<F...>;
 
 std::string IdChangeOutcome(std::int32_t result) {
     switch (result) {
