@@ -168,8 +168,6 @@ public:
         return kExitOk;
     }
 
-    const SessionError& Error() const { return error_; }
-
 private:
     int Query(const Request& request, std::uint8_t answerType) {
         const auto answer = s_.Ask(request, answerType, error_);
