@@ -29,10 +29,11 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Connects to `host`:`port` (a client: the driver stand-in, tests).
-    // nullptr when it cannot; `error` (optional) says why.
+    // Connects to `host`:`port` (a client: the driver stand-in, orvctl,
+    // tests), waiting at most `timeoutMs` when it is above 0, else as long as
+    // the system does. nullptr when it cannot; `error` (optional) says why.
     static std::unique_ptr<TcpConnection> Connect(const std::string& host, std::uint16_t port,
-                                                  std::string* error = nullptr);
+                                                  std::string* error = nullptr, int timeoutMs = 0);
 
     // Bytes received (> 0); 0 when the peer closed or Interrupt was called;
     // -1 when the receive failed.

@@ -27,10 +27,15 @@ TcpConnection::~TcpConnection() {
 }
 
 std::unique_ptr<TcpConnection> TcpConnection::Connect(const std::string& host, std::uint16_t port,
-                                                      std::string* error) {
+                                                      std::string* error, int timeoutMs) {
     try {
         auto impl = std::make_unique<Impl>();
-        impl->socket.connect(Poco::Net::SocketAddress(host, port));
+        const Poco::Net::SocketAddress address(host, port);
+        if (timeoutMs > 0)
+            impl->socket.connect(address,
+                                 Poco::Timespan(Poco::Timespan::TimeDiff{timeoutMs} * 1000));
+        else
+            impl->socket.connect(address);
         impl->socket.setNoDelay(true);
         return std::unique_ptr<TcpConnection>(new TcpConnection(std::move(impl)));
     } catch (const Poco::Exception& e) {

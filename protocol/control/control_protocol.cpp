@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdio>
+#include <initializer_list>
 #include <type_traits>
 
 namespace orv::control {
@@ -615,6 +616,39 @@ MonitorSize MonitorSizeFor(std::int32_t pixelMode, std::int32_t columns, std::in
     const std::int64_t monitors = std::int64_t{rows} * columns;
     if (budget >= monitors * kFullHdBytes) return {1920, 1080};
     return {1280, 720};
+}
+
+std::vector<ZoneItem> TemplateZones(std::int32_t templateNumber) {
+    // Columns of a grid split at the given fractions, listed column by
+    // column, top to bottom.
+    auto grid = [](std::initializer_list<double> xs, std::initializer_list<double> ys) {
+        std::vector<ZoneItem> zones;
+        for (auto x = xs.begin(); x + 1 != xs.end(); ++x)
+            for (auto y = ys.begin(); y + 1 != ys.end(); ++y)
+                zones.push_back({*x, *y, *(x + 1), *(y + 1)});
+        return zones;
+    };
+    switch (templateNumber) {
+        case 1:
+            return {{0, 0, 0.5, 0.5}, {0, 0.5, 0.5, 1}, {0.5, 0, 1, 1}};
+        case 2:
+            return grid({0, 0.5, 1}, {0, 0.5, 1});
+        case 3:
+            return grid({0, 0.5, 1}, {0, 0.25, 0.75, 1});
+        case 4:
+            return {{0, 0, 0.5, 1}, {0.5, 0, 1, 0.25}, {0.5, 0.25, 1, 0.75}, {0.5, 0.75, 1, 1}};
+        case 5:
+            return {{0, 0, 0.5, 0.25}, {0, 0.25, 0.5, 0.75}, {0, 0.75, 0.5, 1}, {0.5, 0, 1, 1}};
+        case 6:
+            return {{0, 0, 0.5, 0.5},    {0, 0.5, 0.5, 1},    {0.5, 0, 1, 0.25},
+                    {0.5, 0.25, 1, 0.5}, {0.5, 0.5, 1, 0.75}, {0.5, 0.75, 1, 1}};
+        case 7:
+            return grid({0, 0.25, 0.75, 1}, {0, 0.25, 0.75, 1});
+        case 8:
+            return grid({0, 0.25, 0.5, 0.75, 1}, {0, 0.25, 0.5, 0.75, 1});
+        default:
+            return {};
+    }
 }
 
 WallRecord PanelWallRecord(std::int32_t wallId, std::int32_t pixelMode, std::int32_t columns,

@@ -198,6 +198,10 @@ inline constexpr std::size_t kChangeOffMonitorId = 2;
 // ---------------------------------------------------------------- values
 inline constexpr std::int32_t kNotInWall = -1;  // cell index, column and row of a free monitor
 
+// Monitor ids the service gives and accepts (its id container has 1024 bits).
+inline constexpr std::int32_t kMinMonitorId = 1;
+inline constexpr std::int32_t kMaxMonitorId = 1024;
+
 // Pixel mode: the wall's output budget class.
 inline constexpr std::int32_t kPixelMode4K = 1;
 inline constexpr std::int32_t kPixelMode2K = 2;
@@ -505,6 +509,17 @@ struct MonitorSize {
 // when the mode's pixel budget (4K, 2K or 1080p at 4 bytes a pixel; 0 for any
 // other mode) holds that many 1920 x 1080 monitors, else 1280 x 720.
 MonitorSize MonitorSizeFor(std::int32_t pixelMode, std::int32_t columns, std::int32_t rows);
+
+// The panel offers 1 to 9 rows and columns and builds no wall of more than
+// kMaxWallMonitors monitors.
+inline constexpr std::int32_t kMaxMatrixSide = 9;
+inline constexpr std::int32_t kMaxWallMonitors = 9;
+
+// The panel's zone templates: 0 is none, 1 to kZoneTemplateCount each a fixed
+// list of zones in the order the panel sends them. Empty for 0 and for any
+// number outside the range.
+inline constexpr std::int32_t kZoneTemplateCount = 8;
+std::vector<ZoneItem> TemplateZones(std::int32_t templateNumber);
 
 // The wall description the panel sends in 0x50: the monitor size from
 // MonitorSizeFor and the totals from it.

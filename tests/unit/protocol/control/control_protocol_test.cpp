@@ -300,5 +300,31 @@ TEST(ControlPanelRules, PixelBudgetChoosesTheMonitorSize) {
     EXPECT_EQ(EncodeRequest(CreateWall{w}).size(), kCreateWallFixedSize);
 }
 
+TEST(ControlPanelRules, ZoneTemplatesTileTheWallInTheirOrder) {
+    const std::size_t counts[] = {0, 3, 4, 6, 4, 4, 6, 9, 16};
+    for (std::int32_t t = 0; t <= kZoneTemplateCount; ++t) {
+        const std::vector<ZoneItem> zones = TemplateZones(t);
+        ASSERT_EQ(zones.size(), counts[t]) << "template " << t;
+        // Every template covers the wall exactly once: inside it, no zone
+        // empty, areas summing to the whole.
+        double area = 0;
+        for (const ZoneItem& z : zones) {
+            EXPECT_TRUE(0 <= z.x0 && z.x0 < z.x1 && z.x1 <= 1) << "template " << t;
+            EXPECT_TRUE(0 <= z.y0 && z.y0 < z.y1 && z.y1 <= 1) << "template " << t;
+            area += (z.x1 - z.x0) * (z.y1 - z.y0);
+        }
+        if (t > 0) {
+            EXPECT_DOUBLE_EQ(area, 1.0) << "template " << t;
+        }
+    }
+    EXPECT_TRUE(TemplateZones(9).empty());
+    EXPECT_TRUE(TemplateZones(-1).empty());
+    // Column by column, top to bottom.
+    EXPECT_EQ(TemplateZones(3)[1], (ZoneItem{0, 0.25, 0.5, 0.75}));
+    EXPECT_EQ(TemplateZones(3)[3], (ZoneItem{0.5, 0, 1, 0.25}));
+    EXPECT_EQ(TemplateZones(7)[3], (ZoneItem{0.25, 0, 0.75, 0.25}));
+    EXPECT_EQ(TemplateZones(8)[5], (ZoneItem{0.25, 0.25, 0.5, 0.5}));
+}
+
 }  // namespace
 }  // namespace orv::control
