@@ -277,7 +277,10 @@ void COvwCommUI::WallStep(const Request& request) {
                        wall::WallDescription first;
                        {
                            MutexLock lock(listMutex_);
-                           const WallRecord& r = walls_.front().record;
+                           // The driver's loss may have emptied the list: a
+                           // record of no cells, which BuildWall refuses.
+                           const WallRecord r =
+                               walls_.empty() ? WallRecord{} : walls_.front().record;
                            first.columns = r.columns;
                            first.rows = r.rows;
                            first.totalWidth = r.totalWidth;

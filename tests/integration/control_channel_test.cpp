@@ -353,6 +353,8 @@ TEST_F(ControlChannelTest, WallBuiltPlacedSavedAndRestoredAfterARestart) {
     // Restarted, the service builds the saved wall again and places the
     // monitors: the lists say so and frames flow.
     StopService();
+    // A fresh log, so the waits below see this run's lines only.
+    std::filesystem::remove(LogPath());
     StartService();
     ASSERT_TRUE(WaitForFileContaining(LogPath(), "- COvwUI::RestoreConfiguration -", 40s)) << Log();
     Panel again(controlPort_);
