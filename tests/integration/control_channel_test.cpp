@@ -7,8 +7,10 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -537,3 +539,70 @@ TEST_F(ControlChannelTest, MalformedRequestsLeaveTheServiceAndItsListsAlone) {
 }
 
 }  // namespace
+
+// Monitors plugged and unplugged on both adapters while a panel keeps asking:
+// every answer and notice arrives whole, in one cuttable stream, and none is
+// lost.
+TEST_F(ControlChannelTest, NoticesDuringABurstOfRequestsArriveWholeAndAllOfThem) {
+    StartService();
+    Panel panel(controlPort_);
+    ASSERT_TRUE(panel.Connected());
+    ASSERT_EQ(panel.Monitors().size(), 4u);
+
+    constexpr int kRounds = 4;
+    std::atomic<bool> done{false};
+    std::atomic<int> asked{0};
+    std::thread asker([&] {
+        // Merged requests: a hello, the mode, the walls and the monitors.
+        while (!done) {
+            if (!panel.SendRaw({0x01, 0x42, 0x40, 0x41})) break;
+            ++asked;
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    std::thread plugger([&] {
+        for (int round = 0; round < kRounds; ++round)
+            for (const char* command : {"unplug a0 1", "unplug a1 4", "plug a0 1", "plug a1 4"}) {
+                EXPECT_EQ(Sim(command).rfind("ok", 0), 0u) << command;
+                std::this_thread::sleep_for(300ms);
+            }
+        done = true;
+    });
+
+    int hellos = 0, modes = 0, walls = 0, lists = 0, arrived = 0, left = 0;
+    const auto count = [&](const ctl::ServiceMessage& m) {
+        std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, ctl::HelloReply>) ++hellos;
+                if constexpr (std::is_same_v<T, ctl::EncodeModeReply>) ++modes;
+                if constexpr (std::is_same_v<T, ctl::WallList>) ++walls;
+                if constexpr (std::is_same_v<T, ctl::MonitorList>) ++lists;
+                if constexpr (std::is_same_v<T, ctl::MonitorChange>)
+                    ++(v.change == ctl::kMonitorArrived ? arrived : left);
+            },
+            m);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto readWhile = [&](const std::function<bool()>& more) {
+        while (more() && std::chrono::steady_clock::now() < deadline) {
+            auto raw = panel.NextRaw(200ms);
+            if (!raw) continue;
+            auto decoded = ctl::DecodeServiceMessage(*raw);
+            ASSERT_TRUE(decoded.value) << decoded.refusal.reason;
+            count(*decoded.value);
+        }
+    };
+    // Read while the others run, then until every answer and notice is in.
+    readWhile([&] { return !done; });
+    plugger.join();
+    asker.join();
+    readWhile([&] { return lists < asked || arrived < 2 * kRounds || left < 2 * kRounds; });
+    EXPECT_EQ(hellos, asked.load());
+    EXPECT_EQ(modes, asked.load());
+    EXPECT_EQ(walls, asked.load());
+    EXPECT_EQ(lists, asked.load());
+    EXPECT_EQ(arrived, 2 * kRounds) << Log();
+    EXPECT_EQ(left, 2 * kRounds) << Log();
+    EXPECT_EQ(panel.Monitors().size(), 4u);
+}
