@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/net/tcp.h"
+#include "platform/profile.h"
 #include "protocol/control/control_protocol.h"
 #include "sim/adapter/control_server.h"
 #include "tests/support/child_process.h"
@@ -605,4 +606,23 @@ TEST_F(ControlChannelTest, NoticesDuringABurstOfRequestsArriveWholeAndAllOfThem)
     EXPECT_EQ(arrived, 2 * kRounds) << Log();
     EXPECT_EQ(left, 2 * kRounds) << Log();
     EXPECT_EQ(panel.Monitors().size(), 4u);
+}
+
+// A saved wall waits for the display driver at start; a stop request during
+// that wait cuts it short rather than waiting out the 20 s.
+TEST_F(ControlChannelTest, StopDuringTheRestoreWaitIsNotHeldUp) {
+    orv::platform::Profile config(root_ + "/var/lib/orv-videowall/ORVVideoWallConfigFile.ini");
+    std::vector<std::uint8_t> info(36, 0);
+    for (std::size_t i = 0; i < info.size(); i += 4) info[i] = 2;
+    ASSERT_TRUE(config.WriteStruct("VIDEO_WALL_1", "VideoWallInfo", info));
+    StartService();
+    ASSERT_TRUE(WaitForFileContaining(LogPath(), "+ COvwUI::RestoreConfiguration +", 20s));
+    const auto stopAt = std::chrono::steady_clock::now();
+    service_->Signal(SIGTERM);
+    // The stop settles 2 s and the worker ends at its next 10 s step; a
+    // restore that kept waiting would hold the stop 20 s on top.
+    EXPECT_EQ(service_->Wait(40s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 16s);
+    service_.reset();
+    EXPECT_EQ(Log().find("COvwUI::RestoreConfiguration-BuildWall"), std::string::npos);
 }
