@@ -205,7 +205,6 @@ void COvwCommUI::OwnStep(const Request& request) {
                    [&](const GetEncodeMode&) { Send(EncodeModeReply{encodeMode_}); },
                    [&](const SelectWall& r) { SetSelection(r.selection); },
                    [&](const CreateWall& r) {
-                       requestWallId_ = r.wall.wallId;
                        WallEntry w;
                        w.record = r.wall;
                        w.record.wallId = 1;  // the service keeps its wall under id 1
@@ -215,7 +214,6 @@ void COvwCommUI::OwnStep(const Request& request) {
                    [&](const RemoveWallEntry& r) { SetSelection(r.selection); },
                    [&](const AddWallEntry& r) { SetSelection(r.selection); },
                    [&](const SetWallCells& r) {
-                       requestWallId_ = r.wallId;
                        MutexLock lock(listMutex_);
                        WallEntry* w = WallById(r.wallId);
                        if (w == nullptr) return;
@@ -231,7 +229,6 @@ void COvwCommUI::OwnStep(const Request& request) {
                        }
                    },
                    [&](const RemoveMonitor& r) {
-                       requestWallId_ = r.wallId;
                        bool found = false;
                        {
                            MutexLock lock(listMutex_);
@@ -250,7 +247,6 @@ void COvwCommUI::OwnStep(const Request& request) {
                        if (found) ui_.ReleaseMonitor(r.monitorId);
                    },
                    [&](const SwapMonitors& r) {
-                       requestWallId_ = r.wallId;
                        const auto swap = [&](std::int32_t& id) {
                            if (id == r.monitorA)
                                id = r.monitorB;

@@ -133,7 +133,6 @@ private:
     std::atomic<int> stop_{0};
     std::atomic<bool> connected_{false};
     std::atomic<std::int32_t> encodeMode_{kEncodeGpu};
-    std::int32_t requestWallId_ = 0;  // server thread only
 
     Mutex sendMutex_;
     mutable Mutex listMutex_ ACQUIRED_AFTER(sendMutex_);
