@@ -325,6 +325,9 @@ TEST_F(ControlChannelTest, WallBuiltPlacedSavedAndRestoredAfterARestart) {
     ctl::SetWallCells other = CellsFor(monitors, 2);
     std::swap(other.cells[0].monitorId, other.cells[1].monitorId);
     ASSERT_TRUE(panel.Send(other));
+    // Removing from another wall id, or a monitor in no cell, changes nothing.
+    ASSERT_TRUE(panel.Send(ctl::RemoveMonitor{2, monitors[0].monitorId}));
+    ASSERT_TRUE(panel.Send(ctl::RemoveMonitor{1, 999}));
     EXPECT_EQ(panel.Monitors(), placed);
     EXPECT_TRUE(FramesFlow()) << Log();
 
