@@ -58,14 +58,18 @@ void COvwDeviceManager::Start() {
     }
     ServiceLog("++COvwDeviceManager::Start()++\n");
     power_.Acquire();
-    // The wall object comes up first: adapters register their monitors
-    // with it. The control-channel server and the restore of the saved wall
-    // two seconds after start are not built yet.
+    // The wall object comes up first, with its driver channel and control
+    // channel: adapters register their monitors with it.
     if (services_.makeWall) wall_ = services_.makeWall();
     PlugInVirtualController();
     EnumeratePresentAdapters();
     starting_ = 0;
     ServiceLog("--COvwDeviceManager::Start()--\n");
+    const auto pause = [this](int ms) {
+        return !stopRequested_.Wait(static_cast<std::uint32_t>(ms));
+    };
+    if (wall_ && pause(static_cast<int>(services_.restoreDelay.count())))
+        wall_->RestoreConfiguration(pause);
 }
 
 std::optional<COvwDeviceManager::Found> COvwDeviceManager::FindNextAdapter() {
@@ -166,6 +170,7 @@ int COvwDeviceManager::USBAdapterPlugOut(const std::string& devicePath) {
 }
 
 void COvwDeviceManager::Stop() {
+    stopRequested_.Set();
     MutexLock life(lifeMutex_);
     stopped_ = true;
     power_.Release();

@@ -1,7 +1,8 @@
 // COvwDeviceManager: the set of adapters the service drives.
 //
 // Start runs the start-up order (keep-awake, the wall object, the virtual
-// controller, the adapters present, restore); afterwards arrivals and
+// controller, the adapters present, a pause, the restore of the saved wall,
+// which may wait up to 20 s for the display driver); afterwards arrivals and
 // removals come from the service's control handler. The manager owns the
 // adapters, keyed by device path. Stop withdraws the keep-awake request,
 // releases every monitor from the wall, destroys the adapters (threads joined,
@@ -11,8 +12,9 @@
 // Threads: Start on the service worker; USBAdapterPlugIn / USBAdapterPlugOut
 // and Stop on the control-handler (main) thread. A stop request may come while
 // Start still runs: lifeMutex_ is held for the whole of Start and of Stop, so
-// Stop waits for a running Start (bounded by its enumeration) and then tears
-// down what it started; a Start that comes after Stop does nothing. mapMutex_
+// Stop waits for a running Start (bounded by its enumeration; the restore's
+// pauses end at once when Stop is requested) and then tears down what it
+// started; a Start that comes after Stop does nothing. mapMutex_
 // is held only while the map or the known-device list is read or changed,
 // never while an adapter starts or is destroyed. Lock order: lifeMutex_, then
 // mapMutex_.
@@ -29,6 +31,7 @@
 
 #include "common/thread_annotations.h"
 #include "platform/device_watcher.h"
+#include "platform/event.h"
 #include "platform/power_request.h"
 #include "platform/usb/usb_interface.h"
 #include "service/adapter/adapter.h"
@@ -50,6 +53,9 @@ struct DeviceManagerServices {
     // and Stop destroys the wall after the adapters. Nothing means no wall:
     // monitors get no ids.
     std::function<std::unique_ptr<wall::COvwUI>()> makeWall;
+    // Pause between the adapters present at start and the restore of the
+    // saved wall (2000 ms).
+    std::chrono::milliseconds restoreDelay{2000};
 };
 
 class COvwDeviceManager final : public host::IDeviceManagerHost {
@@ -83,6 +89,8 @@ private:
 
     const DeviceManagerServices services_;
     std::atomic<int> starting_{1};
+    // Set by Stop before it waits for Start: cuts the restore's pauses short.
+    platform::Event stopRequested_{platform::Event::ResetMode::kManual};
     // Written by Start before arrivals are served (starting_ orders it) and
     // by Stop after they ended.
     std::unique_ptr<wall::COvwUI> wall_;

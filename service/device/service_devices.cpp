@@ -1,6 +1,7 @@
 #include "service/device/service_devices.h"
 
 #include "platform/paths.h"
+#include "service/control/comm_ui.h"
 #include "service/firmware/firmware_updater.h"
 #include "service/wall/test_wall.h"
 
@@ -24,7 +25,15 @@ std::unique_ptr<COvwDeviceManager> MakeServiceDeviceManager(platform::DeviceWatc
     services.makeWall = [] {
         auto ui = std::make_unique<wall::COvwUI>(platform::ConfigFilePath(),
                                                  driver::ServiceDriverChannelOptions());
+        // The control channel comes up with the wall object: the panel's
+        // notices go to it from the first monitor on. A registry test wall,
+        // when set, takes the wall records' place.
+        auto channel =
+            std::make_unique<control::COvwCommUI>(*ui, control::ServiceControlChannelOptions());
+        control::COvwCommUI* server = channel.get();
+        ui->SetControlChannel(std::move(channel));
         wall::InstallRegistryTestWall(*ui);
+        (void)server->Connect();
         return ui;
     };
     return std::make_unique<COvwDeviceManager>(std::move(services));

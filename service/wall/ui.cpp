@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/paths.h"
 #include "service/log/logger.h"
 
 namespace orv::wall {
@@ -24,6 +25,10 @@ bool TestBit(const MonitorIdContainer& c, int id) {
 
 void SetBit(MonitorIdContainer& c, int id) {
     c[static_cast<std::size_t>(id - 1) / 8] |= static_cast<std::uint8_t>(1u << ((id - 1) % 8));
+}
+
+void ClearBit(MonitorIdContainer& c, int id) {
+    c[static_cast<std::size_t>(id - 1) / 8] &= static_cast<std::uint8_t>(~(1u << ((id - 1) % 8)));
 }
 
 }  // namespace
@@ -72,15 +77,34 @@ void COvwUI::Save(std::string_view section, std::string_view key, std::string_vi
 }
 
 COvwUI::~COvwUI() {
-    records_.reset();
+    // The server thread first: it calls into everything below. Then the
+    // driver's worker (whose lost path reaches the records) and the seam's
+    // thread; only then do the records go.
+    if (channel_) channel_->Stop();
+    if (driver_) driver_->Stop();
+    seam_.reset();
+    {
+        MutexLock lock(noticeMutex_);
+        notices_ = nullptr;
+    }
+    records_ = nullptr;
+    channel_.reset();
     driver_.reset();
     MutexLock lock(WallLayoutLock);
     MutexLock mapLock(viewMapMutex_);
     viewMap_.clear();
 }
 
+void COvwUI::SetControlChannel(std::unique_ptr<IControlChannel> channel) {
+    channel_ = std::move(channel);
+    if (records_ == nullptr) records_ = channel_.get();
+    MutexLock lock(noticeMutex_);
+    notices_ = channel_.get();
+}
+
 void COvwUI::SetWallRecords(std::unique_ptr<IWallRecords> records) {
-    records_ = std::move(records);
+    seam_ = std::move(records);
+    records_ = seam_.get();
 }
 
 int COvwUI::AllocateVwid() {
@@ -184,6 +208,11 @@ int COvwUI::DestroyWall(int vwid) {
 }
 
 void COvwUI::DriverLost() {
+    {
+        // A connected panel is told and destroys the wall itself.
+        MutexLock lock(noticeMutex_);
+        if (notices_ != nullptr && notices_->DriverLost()) return;
+    }
     DestroyWall(1);
     // The wall is gone with its driver: a new one can be built once a driver
     // is back.
@@ -309,8 +338,10 @@ void COvwUI::EndAdapterTeardown() {
 
 void COvwUI::NotifyMonitorChange(bool arrived, int monitorId) {
     MutexLock lock(noticeMutex_);
-    if (notices_ != nullptr && (arrived || notifyIndividually_))
-        notices_->MonitorChanged(arrived, monitorId);
+    // The list follows every change; an adapter's teardown tells the panel
+    // once, with 0x5D, instead of one 0x57 per monitor.
+    if (notices_ != nullptr)
+        notices_->MonitorChanged(arrived, monitorId, arrived || notifyIndividually_ != 0);
 }
 
 void COvwUI::NotifyMonitorsRemoved(const std::vector<int>& monitorIds) {
@@ -340,9 +371,80 @@ MonitorIdContainer COvwUI::Container() const {
     return container_;
 }
 
-void COvwUI::SetPanelNotices(IPanelNotices* notices) {
-    MutexLock lock(noticeMutex_);
-    notices_ = notices;
+int COvwUI::ChangeMonitorId(int oldId, int newId) {
+    // The container has a bit for ids 1 to 1024 only, while the panel lets
+    // users type larger numbers.
+    if (newId < 1 || newId > kMaxMonitorId) {
+        ServiceLog("COvwUI::ChangeMonitorId(): new id %d is not 1 to %d, refused.\n", newId,
+                   kMaxMonitorId);
+        return kIdRefused;
+    }
+    bool holderPlaced = false;
+    {
+        MutexLock layout(WallLayoutLock);
+        const COvwMonitor* holder = MonitorById(newId);
+        holderPlaced = holder != nullptr && holder->Placed();
+    }
+    if (holderPlaced) return kIdRefused;
+
+    COvwMonitor* moved = nullptr;
+    COvwMonitor* other = nullptr;
+    {
+        MutexLock ids(idMutex_);
+        moved = MonitorById(oldId);
+        if (moved == nullptr) {
+            ServiceLog("COvwUI::ChangeMonitorId(): no attached monitor has id %d, refused.\n",
+                       oldId);
+            return kIdRefused;
+        }
+        if (oldId == newId) return kIdChanged;
+        {
+            MutexLock map(mapMutex_);
+            auto it = monitors_.find(newId);
+            if (it != monitors_.end()) other = it->second;
+            monitors_.erase(oldId);
+            monitors_.erase(newId);
+            monitors_[newId] = moved;
+            if (other != nullptr) monitors_[oldId] = other;
+        }
+        moved->SetMonitorId(newId);
+        if (other != nullptr) {
+            // Two attached monitors exchange their numbers; both stay taken.
+            other->SetMonitorId(oldId);
+            Save(moved->Name(), kMonitorIdKey, std::to_string(newId));
+            Save(other->Name(), kMonitorIdKey, std::to_string(oldId));
+        } else {
+            ClearBit(container_, oldId);
+            if (TestBit(container_, newId)) {
+                // A monitor that is not attached was remembered with the id:
+                // it gives it up, with its section.
+                for (const std::string& section : config_.SectionNames()) {
+                    const std::string saved = config_.GetString(section, kMonitorIdKey);
+                    int savedId = 0;
+                    std::from_chars(saved.data(), saved.data() + saved.size(), savedId);
+                    if (savedId != newId) continue;
+                    if (!config_.DeleteSection(section))
+                        ServiceLog("COvwUI::ChangeMonitorId(): cannot delete [%s]\n",
+                                   section.c_str());
+                    break;
+                }
+            } else {
+                SetBit(container_, newId);
+            }
+            Save(moved->Name(), kMonitorIdKey, std::to_string(newId));
+            Save(kContainerSection, kContainerKey, EncodeContainer(container_));
+        }
+    }
+    moved->IdentificationMode();
+    if (other != nullptr) other->IdentificationMode();
+    return other != nullptr ? kIdsExchanged : kIdChanged;
+}
+
+void COvwUI::LaunchRefreshHelper() {
+    if (!launcher_) launcher_ = std::make_unique<platform::SessionLauncher>();
+    // No one logged on: nothing is started and nothing is reported; a
+    // program that cannot be started is logged by the launcher.
+    (void)launcher_->Launch(platform::ProgramDir() + "/" + kRefreshHelperProgram);
 }
 
 }  // namespace orv::wall

@@ -33,6 +33,7 @@ protected:
         s.versionCheck = orv::testing::QueryVersionOnly;
         s.compressionCode = [] { return 224u; };
         s.batchDelay = std::chrono::milliseconds(1);
+        s.restoreDelay = std::chrono::milliseconds(1);
         s.makeWall = [] {
             return std::make_unique<orv::wall::COvwUI>(orv::platform::ConfigFilePath());
         };

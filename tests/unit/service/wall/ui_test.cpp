@@ -10,6 +10,7 @@
 #include "protocol/driver/driver_protocol.h"
 #include "service/adapter/adapter.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_util.h"
 
 using namespace orv::wall;
 using orv::adapter::COvwAdapter;
@@ -220,4 +221,115 @@ TEST_F(WallTest, WallsAreBuiltPlacedAndDestroyedAndLeavingMonitorsLeaveNoCell) {
     EXPECT_EQ(ui_->DestroyWall(vwid), 4);  // the flag is still set, the grid gone
     // The freed VWID is handed out again.
     EXPECT_EQ(ui_->BuildWall(1, 1, 64, 64, 64, 64), 1);
+}
+
+TEST_F(UiTest, ChangeMonitorIdTakesARememberedIdWithItsSectionOrRefusesAndChangesNothing) {
+    orv::platform::Profile file(path_);
+    ASSERT_TRUE(file.WriteString("ORV-GONE-MONITOR", kMonitorIdKey, "7"));
+    MonitorIdContainer remembered{};
+    remembered[0] = 0x40;  // id 7
+    ASSERT_TRUE(file.WriteString(kContainerSection, kContainerKey, EncodeContainer(remembered)));
+    COvwUI ui(path_);
+    COvwMonitor a(adapter_, 0x01), b(adapter_, 0x04);
+    ASSERT_EQ(ui.AssignMonitorId(a), 0);  // 1
+    ASSERT_EQ(ui.AssignMonitorId(b), 0);  // 2
+
+    // Refusals: no attached monitor has the old id; new ids outside 1..1024.
+    const std::string before = orv::platform::test::ReadFile(path_);
+    EXPECT_EQ(ui.ChangeMonitorId(5, 9), COvwUI::kIdRefused);
+    EXPECT_EQ(ui.ChangeMonitorId(1, 0), COvwUI::kIdRefused);
+    EXPECT_EQ(ui.ChangeMonitorId(1, 1025), COvwUI::kIdRefused);
+    EXPECT_EQ(orv::platform::test::ReadFile(path_), before);
+    EXPECT_EQ(ui.MonitorById(1), &a);
+
+    // 1 -> 7: the remembered monitor gives up 7 with its section; 1 is free.
+    EXPECT_EQ(ui.ChangeMonitorId(1, 7), COvwUI::kIdChanged);
+    EXPECT_EQ(a.MonitorId(), 7);
+    EXPECT_EQ(ui.MonitorById(7), &a);
+    EXPECT_EQ(ui.MonitorById(1), nullptr);
+    EXPECT_EQ(file.GetString("ORV-GONE-MONITOR", kMonitorIdKey), "");
+    EXPECT_EQ(file.GetString(a.Name(), kMonitorIdKey), "7");
+    EXPECT_EQ(ui.Container()[0], 0x42);  // ids 2 and 7
+    EXPECT_EQ(DecodeContainer(file.GetString(kContainerSection, kContainerKey))[0], 0x42);
+
+    // 7 <-> 2 between attached monitors: both sections change, the
+    // container does not.
+    EXPECT_EQ(ui.ChangeMonitorId(7, 2), COvwUI::kIdsExchanged);
+    EXPECT_EQ(a.MonitorId(), 2);
+    EXPECT_EQ(b.MonitorId(), 7);
+    EXPECT_EQ(ui.MonitorById(2), &a);
+    EXPECT_EQ(ui.MonitorById(7), &b);
+    EXPECT_EQ(file.GetString(a.Name(), kMonitorIdKey), "2");
+    EXPECT_EQ(file.GetString(b.Name(), kMonitorIdKey), "7");
+    EXPECT_EQ(ui.Container()[0], 0x42);
+}
+
+namespace {
+
+// Wall records that keep what the restore hands them.
+class RestoredRecords final : public IWallRecords {
+public:
+    std::vector<std::vector<CellPlacement>> Walls() const override {
+        std::vector<std::vector<CellPlacement>> out;
+        for (const WallDescription& w : restored) out.push_back(w.cells);
+        return out;
+    }
+    std::vector<int> RemoveWall(int) override { return {}; }
+    void AddRestoredWall(const WallDescription& wall) override { restored.push_back(wall); }
+    void SetSelection(int s) override { selection = s; }
+
+    std::vector<WallDescription> restored;
+    int selection = 0;
+};
+
+std::vector<std::uint8_t> Fields(std::initializer_list<int> fields) {
+    std::vector<std::uint8_t> out(4 * fields.size());
+    std::size_t offset = 0;
+    for (int v : fields) {
+        orv::bytes::PutU32(out, offset, static_cast<std::uint32_t>(v));
+        offset += 4;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(WallTest, RestoreRebuildsTheSavedWallAndSkipsDamagedValues) {
+    COvwMonitor a(adapter_, 0x01), b(adapter_, 0x04);
+    ASSERT_EQ(ui_->AssignMonitorId(a), 0);
+    ASSERT_EQ(ui_->AssignMonitorId(b), 0);
+    orv::platform::Profile file(path_);
+    // A section whose info is damaged is skipped; the next one is rebuilt.
+    ASSERT_TRUE(file.WriteString("VIDEO_WALL_9", kWallInfoKey, "0011"));
+    ASSERT_TRUE(file.WriteStruct("VIDEO_WALL_1", kWallInfoKey,
+                                 Fields({1, 2560, 720, 1280, 720, 2, 1, 4, 3})));
+    ASSERT_TRUE(file.WriteStruct("VIDEO_WALL_1", a.Name(), Fields({1, 1, 0, 2})));
+    // b's cell has a wrong checksum; a cell for a monitor not attached, or
+    // whose key is not its name, is left out.
+    std::string damaged = orv::platform::Profile::EncodeStruct(Fields({2, 0, 0, 1}));
+    damaged.back() = damaged.back() == '0' ? '1' : '0';
+    ASSERT_TRUE(file.WriteString("VIDEO_WALL_1", b.Name(), damaged));
+    ASSERT_TRUE(file.WriteStruct("VIDEO_WALL_1", "ORV-NOT-HERE", Fields({5, 0, 0, 1})));
+    ASSERT_TRUE(file.WriteStruct("VIDEO_WALL_1", "ORV-WRONG-NAME", Fields({2, 0, 0, 1})));
+
+    auto records = std::make_unique<RestoredRecords>();
+    RestoredRecords* seen = records.get();
+    ui_->SetWallRecords(std::move(records));
+    int pauses = 0;
+    ui_->RestoreConfiguration([&](int) { return ++pauses < 100; });
+    EXPECT_EQ(pauses, 0);  // the driver was there
+    ASSERT_EQ(seen->restored.size(), 1u);
+    const WallDescription& w = seen->restored[0];
+    EXPECT_EQ(w.columns, 2);
+    EXPECT_EQ(w.zoneTemplate, 4);
+    EXPECT_EQ(w.pixelMode, 3);
+    ASSERT_EQ(w.cells.size(), 1u);
+    EXPECT_EQ(w.cells[0].monitorId, 1);
+    EXPECT_EQ(w.cells[0].column, 1);
+    EXPECT_EQ(w.cells[0].cellIndex, 2);
+    EXPECT_EQ(seen->selection, 1);
+    EXPECT_TRUE(ui_->WallBuilt());
+    orv::MutexLock lock(WallLayoutLock);
+    EXPECT_EQ(ui_->GridByVwid(ui_->CurrentVwid())->Cell(1, 0), &a);
+    EXPECT_FALSE(b.Placed());
 }
