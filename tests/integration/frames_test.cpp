@@ -551,8 +551,9 @@ TEST_F(FramesTest, AnAdapterUnpluggedMidFramesComesBackWithItsIdsAndFrames) {
 }
 
 // A driver that writes halves no honest driver writes: every one is refused
-// with a log line, its half is still released, and the good frames after
-// reach every adapter without a protocol violation.
+// with a log line, its half is still released; junk and unasked-for answers
+// on the channel are ignored; and the good frames after reach every adapter
+// without a protocol violation.
 TEST_F(FramesTest, AHostileDriverNeitherCrashesTheServiceNorStopsGoodFrames) {
     StartSim();
     StartServiceWithWall();
@@ -623,6 +624,15 @@ TEST_F(FramesTest, AHostileDriverNeitherCrashesTheServiceNorStopsGoodFrames) {
                              "used length shorter than a packet header",
                              "slot count beyond the half", "its place already has a packet"})
         EXPECT_TRUE(WaitForFileContaining(LogPath(), text, 5s)) << "no log line: " << text;
+
+    // And on the channel: a burst of bytes of no known message, then answers
+    // to requests the service never made.
+    ASSERT_TRUE(driver.Send(std::vector<std::uint8_t>(64 * 1024, 0xA5)));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(driver.Send(drv::EncodeCreateAnswer(1, 77).Span()));
+    ASSERT_TRUE(driver.Send(drv::EncodeDropAnswer(1, 1).Span()));
+    std::this_thread::sleep_for(200ms);
+    ASSERT_FALSE(service_->Wait(0ms).has_value()) << "the service ended after the junk";
 
     std::map<std::string, std::uint64_t> shows;
     for (const char* a : {"a0", "a1"}) shows[a] = Stat(a, "shows");
