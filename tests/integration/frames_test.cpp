@@ -659,7 +659,8 @@ TEST_F(FramesTest, AnXvfbDesktopFillsATwoByOneWall) {
     ASSERT_FALSE(xvfb.Display().empty()) << "Xvfb did not start";
     Display* x = XOpenDisplay(xvfb.Display().c_str());
     ASSERT_NE(x, nullptr) << xvfb.Display();
-    // 640 x 480; quadrant (column, row) in DesktopColour, as 0xRRGGBB.
+    // The 640 x 480 desktop in four quadrants, (column, row) each in its own
+    // colour, as 0xRRGGBB.
     auto desktopColour = [](int column, int row) -> unsigned long {
         static constexpr unsigned long kColours[2][2] = {{0x2060A0, 0xA0C020},
                                                          {0xC04010, 0x30D0D0}};
