@@ -21,10 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/named_event.h"
-#include "platform/net/tcp.h"
-#include "platform/shared_memory.h"
-#include "protocol/driver/driver_protocol.h"
+#include "bench/driver_stand_in.h"
 #include "sim/driver/display_driver.h"
 #include "sim/driver/driver_log.h"
 
@@ -40,26 +37,15 @@ struct Result {
     double copyUsPerFrame = 0;  // the anchor: the stand-in's copies
 };
 
-std::optional<Message> NextMessage(net::TcpConnection& c, MessageCutter& cutter) {
-    Message m;
-    while (cutter.Next(m) != MessageCutter::Step::kMessage) {
-        std::uint8_t buf[256];
-        const long n = c.Receive(buf);
-        if (n <= 0) return std::nullopt;
-        cutter.Append({buf, static_cast<std::size_t>(n)});
-    }
-    return m;
-}
-
 Result Run(std::uint32_t precompute, double seconds) {
+    bench::DriverStandIn service;
     std::string error;
-    auto listener = net::TcpListener::Listen(0, false, &error);
-    if (!listener) {
+    if (!service.Listen(&error)) {
         std::fprintf(stderr, "listen: %s\n", error.c_str());
         std::exit(1);
     }
     DriverOptions options;
-    options.port = listener->Port();
+    options.port = service.Port();
     options.fps = 0;
     options.precompute = precompute;
     options.reportMs = 0;
@@ -68,48 +54,25 @@ Result Run(std::uint32_t precompute, double seconds) {
         std::fprintf(stderr, "driver: %s\n", error.c_str());
         std::exit(1);
     }
-    auto c = listener->Accept();
-    MessageCutter cutter(Direction::kToService);
-    NextMessage(*c, cutter);  // hello
-    c->Send(EncodeHelloReply().Span());
-    c->Send(EncodeCalgValue(224).Span());
-    const ViewGeometry g{2560, 1440, 2, 2};
-    const ShareLayout layout = *LayoutFor(g);
-    auto shm = platform::SharedMemory::Create(ShareBufferName(1), layout.size);
-    c->Send(EncodeCreateView(1, 2560, 1440, 2, 2).Span());
-    NextMessage(*c, cutter);  // the answer
-    std::array<std::unique_ptr<platform::NamedEvent>, 4> events;
-    for (std::size_t i = 0; i < 4; ++i) events[i] = platform::NamedEvent::Open(kEventNames[i]);
-
-    std::vector<std::uint8_t> adapterBuffer(kMaxPacketSize);
+    if (!service.Connect({2560, 1440, 2, 2}, 224, 5000)) {
+        std::fprintf(stderr, "the driver did not take the view\n");
+        std::exit(1);
+    }
     std::uint64_t frames = 0;
     Clock::duration copying{};
     Clock::time_point start;
-    int half = 1;
     // The first frames (precomputation included) are not counted.
     const std::uint64_t warmUp = 5;
     while (true) {
-        if (events[half == 1 ? kEventHalf1Ready : kEventHalf2Ready]->Wait(5000) !=
-            platform::kWaitObject0) {
+        const auto copy = service.ServeFrame(5000);
+        if (!copy) {
             std::fprintf(stderr, "no frame from the driver\n");
             std::exit(1);
         }
-        const auto t0 = Clock::now();
-        const bytes::ConstBytes bytes = shm->Bytes().subspan(layout.HalfOffset(half), layout.half);
-        std::uint16_t count = 0;
-        ReadSlotCount(bytes, layout, count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            FrameSlot slot;
-            if (ReadFrameSlot(bytes, layout, i, slot) == SlotCheck::kOk)
-                std::memcpy(adapterBuffer.data(), slot.packet.data(), slot.packet.size());
-        }
-        const auto t1 = Clock::now();
-        events[half == 1 ? kEventHalf1Released : kEventHalf2Released]->Set();
-        half = 3 - half;
         ++frames;
         if (frames == warmUp) start = Clock::now();
         if (frames > warmUp) {
-            copying += t1 - t0;
+            copying += *copy;
             if (Clock::now() - start >= std::chrono::duration<double>(seconds)) break;
         }
     }
@@ -118,8 +81,7 @@ Result Run(std::uint32_t precompute, double seconds) {
     r.fps = static_cast<double>(frames - warmUp) / elapsed;
     r.copyUsPerFrame = std::chrono::duration<double, std::micro>(copying).count() /
                        static_cast<double>(frames - warmUp);
-    c->Send(EncodeDropView(1).Span());
-    NextMessage(*c, cutter);
+    service.Drop(5000);
     r.totals = driver.Stats().Total();
     driver.Stop();
     return r;

@@ -247,6 +247,11 @@ ScreenEntry COvwAdapter::Screen(int slot) const {
     return screens_.at(static_cast<std::size_t>(slot));
 }
 
+void COvwAdapter::UnderModeSetLock(const std::function<void()>& change) {
+    MutexLock lock(modeSetLock_);
+    change();
+}
+
 int COvwAdapter::monitorcallSetMode(int portBit, int& screenIndex, const DisplayMode& mode,
                                     int wallFlag, int showIdentification) {
     MutexLock lock(modeSetLock_);

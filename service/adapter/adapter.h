@@ -121,6 +121,10 @@ public:
     // is free.
     int monitorcallSetMode(int portBit, int& screenIndex, const DisplayMode& mode, int wallFlag,
                            int showIdentification);
+    // Runs `change` under ModeSetLock. A monitor changes its mode and view
+    // geometry through it: a mode set of any monitor on the adapter sends the
+    // view commands of every monitor on it, reading those fields.
+    void UnderModeSetLock(const std::function<void()>& change) EXCLUDES(modeSetLock_);
     // The commit command (write only), serialised.
     void Commit();
 

@@ -68,10 +68,12 @@ void COvwMonitor::SetEdid(bytes::ConstBytes edid) {
 
 void COvwMonitor::SetWallGeometry(std::uint16_t regionW, std::uint16_t regionH, std::uint16_t wallW,
                                   std::uint16_t wallH) {
-    regionWidth_ = regionW;
-    regionHeight_ = regionH;
-    wallWidth_ = wallW;
-    wallHeight_ = wallH;
+    adapter_.UnderModeSetLock([&] {
+        regionWidth_ = regionW;
+        regionHeight_ = regionH;
+        wallWidth_ = wallW;
+        wallHeight_ = wallH;
+    });
 }
 
 int COvwMonitor::Place(int column, int row, const DisplayMode& mode) {
@@ -82,8 +84,10 @@ int COvwMonitor::Place(int column, int row, const DisplayMode& mode) {
         return 1;
     }
     if (!Placed()) {
-        wallFlag_ = 1;
-        currentMode_ = mode;
+        adapter_.UnderModeSetLock([&] {
+            wallFlag_ = 1;
+            currentMode_ = mode;
+        });
         if (adapter_.monitorcallSetMode(portBit_, screenIndex_, mode, 1, 0) == 0) adapter_.Commit();
         stateFlags_ |= kPlacedBit;
     }
@@ -91,8 +95,10 @@ int COvwMonitor::Place(int column, int row, const DisplayMode& mode) {
 }
 
 int COvwMonitor::IdentificationMode() {
-    currentMode_ = kIdentificationMode;
-    wallFlag_ = 0;
+    adapter_.UnderModeSetLock([&] {
+        currentMode_ = kIdentificationMode;
+        wallFlag_ = 0;
+    });
     if (adapter_.monitorcallSetMode(portBit_, screenIndex_, currentMode_, 0, 1) == 0)
         adapter_.Commit();
     ShowDisplayID(monitorId_, screenIndex_);

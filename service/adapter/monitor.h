@@ -14,6 +14,9 @@
 // acknowledged list; the place fields (column, row, the placed bit) and the
 // mode are written and read under the wall model's WallLayoutLock, which the
 // frame thread holds while it routes (this target sits below the lock's).
+// The mode, the wall flag and the view geometry are also written under the
+// adapter's ModeSetLock (COvwAdapter::UnderModeSetLock): a mode set of the
+// other monitor on the adapter reads them to send this one's view commands.
 #pragma once
 
 #include <array>

@@ -13,7 +13,7 @@ bool KnownCodecType(std::uint32_t t) {
 }  // namespace
 
 bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
-                        bytes::ConstBytes picture, std::string* error) {
+                        bytes::ConstBytes picture, std::string* error, bool decodePixels) {
     auto fail = [&](std::string why) {
         if (error) *error = std::move(why);
         return false;
@@ -45,7 +45,7 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
     monitor.backFrameIndex = frameIndex;
     ++monitor.pictures;
     // Before its first topology the screen has no mode to draw into.
-    if (monitor.width == 0 || monitor.height == 0) return true;
+    if (!decodePixels || monitor.width == 0 || monitor.height == 0) return true;
     const std::size_t bytes = std::size_t{monitor.width} * monitor.height * 4;
     if (monitor.back.size() != bytes) monitor.back.assign(bytes, 0);
     const decode::Framebuffer fb{monitor.back, monitor.width, monitor.height,

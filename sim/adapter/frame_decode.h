@@ -34,8 +34,11 @@ struct MonitorPicture {
 // unknown codec type, an empty or out-of-screen rectangle, parts longer than
 // the picture, or a raw picture of the wrong size. An empty picture (the
 // encoder had nothing to write) is accepted and changes nothing.
+// With `decodePixels` false the checks are made and the frame recorded, but
+// the back buffer's pixels are left as they are (benchmarks of the frame
+// pipeline that must not wait for a decoder).
 bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
-                        bytes::ConstBytes picture, std::string* error);
+                        bytes::ConstBytes picture, std::string* error, bool decodePixels = true);
 
 // The back buffer becomes what the monitor shows.
 void ShowFrame(MonitorPicture& monitor);

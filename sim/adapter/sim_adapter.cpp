@@ -669,7 +669,8 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
         }
     }
     std::string error;
-    const bool decoded = port == 0 || DecodeFramePicture(work, frameIndex, picture, &error);
+    const bool decoded =
+        port == 0 || DecodeFramePicture(work, frameIndex, picture, &error, config_.decodeFrames);
     {
         MutexLock lock(stateMutex_);
         auto it = monitors_.find(port);

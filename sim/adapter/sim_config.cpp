@@ -111,6 +111,7 @@ AdapterConfig AdapterFromJson(const Json& j) {
     Member(j, "rom_file", a.romFile);
     Member(j, "rom_size", a.romSize);
     Member(j, "ack_delay_ms", a.ackDelayMs);
+    Member(j, "decode_frames", a.decodeFrames);
     Member(j, "keepalive_ms", a.keepAliveMs);
     if (j.contains("caps")) {
         auto caps = ParseHex(Value<std::string>(j.at("caps"), "caps"));

@@ -39,6 +39,9 @@ struct AdapterConfig {
     std::string romFile;             // empty: <rom dir>/<name>.srom
     std::uint32_t romSize = 0x100000;
     std::uint32_t ackDelayMs = 0;
+    // False: frame pictures are checked and acknowledged but not decoded, so
+    // the monitors keep their last picture (pipeline benchmarks).
+    bool decodeFrames = true;
     std::uint32_t keepAliveMs = 1000;
     std::vector<bus::SettingDescriptor> descriptor;
     std::vector<MonitorConfig> monitors;

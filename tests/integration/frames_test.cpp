@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -24,6 +25,9 @@
 #include "sim/adapter/control_server.h"
 #include "sim/driver/frame_source.h"
 #include "tests/support/child_process.h"
+#include "tests/support/xvfb.h"
+
+#include <X11/Xlib.h>
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
@@ -80,8 +84,8 @@ public:
         return false;
     }
 
-    // Writes `frames` frames of solid cells into alternate halves.
-    void Produce(int frames) {
+    // The packets of one frame of solid cells, slot by slot (column-major).
+    static std::vector<std::vector<std::uint8_t>> SolidCells() {
         std::vector<std::uint8_t> pixels(std::size_t{kMonitorW} * kMonitorH * 4);
         std::vector<std::uint8_t> packet(4u << 20);
         std::vector<std::vector<std::uint8_t>> packets;
@@ -104,23 +108,45 @@ public:
                 const std::uint32_t n = encoder.EncodeFramePacket(d, 0, packet);
                 packets.emplace_back(packet.begin(), packet.begin() + n);
             }
-        bool used[2] = {false, false};
-        for (int f = 0; f < frames; ++f) {
-            const int half = f % 2;
-            if (used[half])
-                events_[half == 0 ? drv::kEventHalf1Released : drv::kEventHalf2Released]->Wait(
-                    5000);
-            used[half] = true;
-            const auto bytes = memory_->Bytes().subspan(layout_.HalfOffset(half + 1), layout_.half);
-            std::uint32_t slot = 0;
-            for (int column = 0; column < kColumns; ++column)
-                for (int row = 0; row < kRows; ++row, ++slot)
-                    drv::WriteFrameSlot(bytes, layout_, slot, static_cast<std::uint32_t>(column),
-                                        static_cast<std::uint32_t>(row), packets[slot]);
-            drv::WriteSlotCount(bytes, layout_, static_cast<std::uint16_t>(slot));
-            events_[half == 0 ? drv::kEventHalf1Ready : drv::kEventHalf2Ready]->Set();
-        }
+        return packets;
     }
+
+    // Writes one frame into the next half with `fill` (which gets the half's
+    // bytes and the layout) and signals it. False when the service did not
+    // release the half within 5 s.
+    bool Publish(const std::function<void(orv::bytes::MutBytes, const drv::ShareLayout&)>& fill) {
+        const int half = next_;
+        next_ = 1 - next_;
+        bool released = true;
+        if (used_[half])
+            released =
+                events_[half == 0 ? drv::kEventHalf1Released : drv::kEventHalf2Released]->Wait(
+                    5000) == orv::platform::kWaitObject0;
+        used_[half] = true;
+        fill(memory_->Bytes().subspan(layout_.HalfOffset(half + 1), layout_.half), layout_);
+        events_[half == 0 ? drv::kEventHalf1Ready : drv::kEventHalf2Ready]->Set();
+        return released;
+    }
+
+    // Writes `frames` frames of solid cells into alternate halves; false when
+    // a half was not released in time.
+    bool Produce(int frames) {
+        const auto packets = SolidCells();
+        bool released = true;
+        for (int f = 0; f < frames; ++f)
+            released = Publish([&](orv::bytes::MutBytes bytes, const drv::ShareLayout& layout) {
+                           std::uint32_t slot = 0;
+                           for (int column = 0; column < kColumns; ++column)
+                               for (int row = 0; row < kRows; ++row, ++slot)
+                                   drv::WriteFrameSlot(
+                                       bytes, layout, slot, static_cast<std::uint32_t>(column),
+                                       static_cast<std::uint32_t>(row), packets[slot]);
+                           drv::WriteSlotCount(bytes, layout, static_cast<std::uint16_t>(slot));
+                       }) &&
+                       released;
+        return released;
+    }
+    bool Send(orv::bytes::ConstBytes bytes) { return conn_->Send(bytes); }
     int Calg() const { return calg_; }
 
 private:
@@ -144,6 +170,8 @@ private:
     std::unique_ptr<orv::platform::SharedMemory> memory_;
     int viewId_ = 0;
     int calg_ = -1;
+    int next_ = 0;                   // the half the next frame goes to
+    bool used_[2] = {false, false};  // a frame was written there before
 };
 
 class FramesTest : public ::testing::Test {
@@ -174,12 +202,16 @@ protected:
             sim_->Wait(10s);
         }
     }
-    void StartSim() {
+    // The simulator with `adapters` (1 or 2) adapters of two monitors each.
+    void StartSim(int adapters = 2) {
         const std::string config = root_ + "/sim.json";
         std::ofstream(config) << R"({"bus": ")" << root_ << R"(/run/usb", "rom_dir": ")" << root_
                               << R"(/rom", "control": ")" << Control() << R"(", "adapters": [
-          {"name": "a0", "identity": "ORV-FRAMES-ADAPTER-A", "monitors": [{"port": 1}, {"port": 4}]},
-          {"name": "a1", "identity": "ORV-FRAMES-ADAPTER-B", "monitors": [{"port": 1}, {"port": 4}]}]})";
+          {"name": "a0", "identity": "ORV-FRAMES-ADAPTER-A", "monitors": [{"port": 1}, {"port": 4}]})"
+                              << (adapters > 1 ? R"(,
+          {"name": "a1", "identity": "ORV-FRAMES-ADAPTER-B", "monitors": [{"port": 1}, {"port": 4}]})"
+                                               : "")
+                              << "]}";
         sim_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{SIMULATOR, "--config", config}, env_);
         ASSERT_TRUE(sim_->Started());
@@ -212,12 +244,14 @@ protected:
     // Starts the service with the 2 x 2 test wall and waits until the four
     // monitors have their ids. Ids follow arrival order; the layout names ids
     // 1..4 and a test reads back which monitor got which id.
-    void StartServiceWithWall() {
+    void StartServiceWithWall(
+        const std::string& layout = "2 2 2560 1440 1280 720 1:0:0 2:1:0 3:0:1 4:1:1",
+        int monitors = 4) {
         std::ofstream(root_ + "/etc/orv-videowall/registry.conf")
-            << "[Software\\ORVVideoWallControlSet]\nTestWallLayout=REG_SZ:2 2 2560 1440 1280 720 "
-               "1:0:0 2:1:0 3:0:1 4:1:1\n";
+            << "[Software\\ORVVideoWallControlSet]\nTestWallLayout=REG_SZ:" << layout << "\n";
         service_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
-        ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
+        ASSERT_TRUE(WaitForFileContaining(
+            LogPath(), "--ORVPlugInMonitor::MonitorID=" + std::to_string(monitors) + "--", 30s))
             << Log();
     }
     std::string LogPath() const { return root_ + "/var/log/orv-videowall/ServiceManager.log.txt"; }
@@ -299,7 +333,7 @@ TEST_F(FramesTest, FramesReachEveryMonitorOfATwoByTwoWallAtItsPlace) {
     // settle before the frames (frames during a mode set are refused).
     std::this_thread::sleep_for(2s);
     constexpr int kFrames = 60;
-    driver.Produce(kFrames);
+    ASSERT_TRUE(driver.Produce(kFrames));
     // Every adapter saw frames and show-frame commands, without violations.
     for (const char* a : {"a0", "a1"}) {
         bool shown = false;
@@ -480,6 +514,204 @@ TEST_F(FramesTest, DriverKilledMidFramesLeavesTheServiceReadyForTheNext) {
         EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
     second->Signal(SIGTERM);
     EXPECT_EQ(second->Wait(10s), 0);
+}
+
+// An adapter unplugged while frames flow: the other adapter's monitors keep
+// flipping; back on the bus, its monitors get their ids again, are placed
+// again and flip again.
+TEST_F(FramesTest, AnAdapterUnpluggedMidFramesComesBackWithItsIdsAndFrames) {
+    StartSim();
+    StartServiceWithWall();
+    const int idB1 = SavedId("ORV-FRAMES-ADAPTER-B1"), idB4 = SavedId("ORV-FRAMES-ADAPTER-B4");
+    ASSERT_GE(idB1, 1);
+    ASSERT_GE(idB4, 1);
+    auto driver = StartDriver();
+    ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 10)) << Sim("flips 3") << Log();
+
+    ASSERT_EQ(Sim("detach a1"), "ok");
+    const std::uint64_t detached = NowMicros();
+    EXPECT_TRUE(EachFlippedSince({"a0:1", "a0:4"}, detached, 30))
+        << Sim("flips 3") << Log() << driver->Output();
+
+    const std::size_t logBefore = Log().size();
+    ASSERT_EQ(Sim("attach a1"), "ok");
+    const std::uint64_t attached = NowMicros();
+    EXPECT_TRUE(EachFlippedSince(WallMonitorNames(), attached, 10, 30s))
+        << Sim("flips 3") << Log() << driver->Output();
+    const std::string after = Log().substr(logBefore);
+    for (const int id : {idB1, idB4})
+        EXPECT_NE(after.find("--ORVPlugInMonitor::MonitorID=" + std::to_string(id) + "--"),
+                  std::string::npos)
+            << "id " << id << " not given again:\n"
+            << after;
+    EXPECT_EQ(SavedId("ORV-FRAMES-ADAPTER-B1"), idB1);
+    EXPECT_EQ(SavedId("ORV-FRAMES-ADAPTER-B4"), idB4);
+    for (const char* a : {"a0", "a1"})
+        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+    driver->Signal(SIGTERM);
+    EXPECT_EQ(driver->Wait(10s), 0);
+}
+
+// A driver that writes halves no honest driver writes: every one is refused
+// with a log line, its half is still released; junk and unasked-for answers
+// on the channel are ignored; and the good frames after reach every adapter
+// without a protocol violation.
+TEST_F(FramesTest, AHostileDriverNeitherCrashesTheServiceNorStopsGoodFrames) {
+    StartSim();
+    StartServiceWithWall();
+    TestDriver driver(port_);
+    ASSERT_TRUE(driver.Connected());
+    ASSERT_TRUE(driver.Greet());
+    ASSERT_TRUE(driver.WaitForView(20s)) << Log();
+    ASSERT_TRUE(WaitForFileContaining(LogPath(), "BuildWall-CreateView sucessful! VWID=1.", 10s))
+        << Log();
+    std::this_thread::sleep_for(2s);  // the monitors switch to the wall mode
+    ASSERT_TRUE(driver.Produce(10));
+
+    const auto packets = TestDriver::SolidCells();
+    using Layout = drv::ShareLayout;
+    // Four good slots, then `spoil` on them.
+    auto halfWith = [&](std::function<void(orv::bytes::MutBytes, const Layout&)> spoil) {
+        return [&packets, spoil](orv::bytes::MutBytes half, const Layout& layout) {
+            std::uint32_t slot = 0;
+            for (std::uint32_t column = 0; column < kColumns; ++column)
+                for (std::uint32_t row = 0; row < kRows; ++row, ++slot)
+                    ASSERT_TRUE(
+                        drv::WriteFrameSlot(half, layout, slot, column, row, packets[slot]));
+            drv::WriteSlotCount(half, layout, static_cast<std::uint16_t>(slot));
+            spoil(half, layout);
+        };
+    };
+    auto slotField = [](const Layout& layout, std::uint32_t slot, std::size_t field) {
+        return drv::kHalfOffSlots + std::size_t{slot} * layout.stride + field;
+    };
+    auto setUsed = [&](std::uint32_t slot, std::uint32_t used) {
+        return halfWith([=](orv::bytes::MutBytes half, const Layout& layout) {
+            orv::bytes::PutU32(half, slotField(layout, slot, drv::kSlotOffUsed), used);
+        });
+    };
+    auto setCount = [&](auto count) {
+        return halfWith([=](orv::bytes::MutBytes half, const Layout& layout) {
+            orv::bytes::PutU16(half, drv::kHalfOffCount, static_cast<std::uint16_t>(count(layout)));
+        });
+    };
+    const std::vector<
+        std::pair<std::string, std::function<void(orv::bytes::MutBytes, const Layout&)>>>
+        hostile = {
+            {"used length past the stride", setUsed(1, 4u << 20)},
+            {"used length past the half", setUsed(3, 0xFFFFFFFFu)},
+            {"packet larger than the adapter's buffer",
+             setUsed(0,
+                     static_cast<std::uint32_t>(drv::kMaxPacketSize + drv::kSlotHeaderSize + 1))},
+            {"used length shorter than the headers", setUsed(2, 20)},
+            {"count one past the half", setCount([](const Layout& l) { return l.cells + 1; })},
+            {"count 65535", setCount([](const Layout&) { return 0xFFFF; })},
+            {"a cell outside the wall",
+             halfWith([&](orv::bytes::MutBytes half, const Layout& layout) {
+                 orv::bytes::PutU32(half, slotField(layout, 1, drv::kSlotOffColumn), 7);
+                 orv::bytes::PutU32(half, slotField(layout, 2, drv::kSlotOffRow), 0xFFFFFFFFu);
+             })},
+            {"one place twice", halfWith([&](orv::bytes::MutBytes half, const Layout& layout) {
+                 orv::bytes::PutU32(half, slotField(layout, 3, drv::kSlotOffColumn), 0);
+                 orv::bytes::PutU32(half, slotField(layout, 3, drv::kSlotOffRow), 0);
+             })},
+        };
+    // Twice over, so each kind lands in both halves.
+    for (int round = 0; round < 2; ++round)
+        for (const auto& [what, fill] : hostile) {
+            EXPECT_TRUE(driver.Publish(fill)) << what << ": the half before was not released";
+            ASSERT_FALSE(service_->Wait(0ms).has_value()) << "the service ended after " << what;
+        }
+    for (const char* text : {"used length beyond the slot", "packet longer than the adapter buffer",
+                             "used length shorter than a packet header",
+                             "slot count beyond the half", "its place already has a packet"})
+        EXPECT_TRUE(WaitForFileContaining(LogPath(), text, 5s)) << "no log line: " << text;
+
+    // And on the channel: a burst of bytes of no known message, then answers
+    // to requests the service never made.
+    ASSERT_TRUE(driver.Send(std::vector<std::uint8_t>(64 * 1024, 0xA5)));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(driver.Send(drv::EncodeCreateAnswer(1, 77).Span()));
+    ASSERT_TRUE(driver.Send(drv::EncodeDropAnswer(1, 1).Span()));
+    std::this_thread::sleep_for(200ms);
+    ASSERT_FALSE(service_->Wait(0ms).has_value()) << "the service ended after the junk";
+
+    std::map<std::string, std::uint64_t> shows;
+    for (const char* a : {"a0", "a1"}) shows[a] = Stat(a, "shows");
+    ASSERT_TRUE(driver.Produce(30)) << Log();
+    for (const char* a : {"a0", "a1"}) {
+        bool shown = false;
+        for (int i = 0; i < 100 && !shown; ++i) {
+            shown = Stat(a, "shows") >= shows[a] + 25;
+            if (!shown) std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_TRUE(shown) << Sim("stats " + std::string(a)) << Log();
+        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+    }
+}
+
+// An X11 desktop on a 2 x 1 wall: a private Xvfb screen painted in four
+// quadrants, captured by the real driver (XShm) and cut into the two
+// monitors, each showing its half of the desktop.
+TEST_F(FramesTest, AnXvfbDesktopFillsATwoByOneWall) {
+    if (!PrivateXvfb::Installed())
+        GTEST_SKIP() << PrivateXvfb::kProgram << " is not installed (scripts/install-deps puts "
+                     << "the xvfb package in)";
+    PrivateXvfb xvfb;
+    ASSERT_FALSE(xvfb.Display().empty()) << "Xvfb did not start";
+    Display* x = XOpenDisplay(xvfb.Display().c_str());
+    ASSERT_NE(x, nullptr) << xvfb.Display();
+    // The 640 x 480 desktop in four quadrants, (column, row) each in its own
+    // colour, as 0xRRGGBB.
+    auto desktopColour = [](int column, int row) -> unsigned long {
+        static constexpr unsigned long kColours[2][2] = {{0x2060A0, 0xA0C020},
+                                                         {0xC04010, 0x30D0D0}};
+        return kColours[column][row];
+    };
+    const Window root = DefaultRootWindow(x);
+    GC gc = XCreateGC(x, root, 0, nullptr);
+    for (int column = 0; column < 2; ++column)
+        for (int row = 0; row < 2; ++row) {
+            XSetForeground(x, gc, desktopColour(column, row));
+            XFillRectangle(x, root, gc, column * 320, row * 240, 320, 240);
+        }
+    XSync(x, False);
+
+    StartSim(1);
+    StartServiceWithWall("2 1 2560 720 1280 720 1:0:0 2:1:0", 2);
+    auto driver = StartDriver({"--source", "x11:" + xvfb.Display()});
+    ASSERT_TRUE(EachFlippedSince({"a0:1", "a0:4"}, 0, 5))
+        << Sim("flips 3") << Log() << driver->Output();
+    for (const auto& [port, name] : std::vector<std::pair<int, std::string>>{
+             {1, "ORV-FRAMES-ADAPTER-A1"}, {4, "ORV-FRAMES-ADAPTER-A4"}}) {
+        const int id = SavedId(name);
+        ASSERT_TRUE(id == 1 || id == 2) << name << " has id " << id;
+        const int column = id - 1;
+        const std::string file = root_ + "/" + name + ".png";
+        ASSERT_EQ(Sim("png a0 " + std::to_string(port) + " " + file).rfind("ok", 0), 0u);
+        orv::png::Image image;
+        std::string error;
+        ASSERT_TRUE(orv::png::ReadPng(file, image, error)) << error;
+        ASSERT_EQ(image.width, std::uint32_t{kMonitorW});
+        ASSERT_EQ(image.height, std::uint32_t{kMonitorH});
+        // The middle of each quadrant of the monitor's half of the desktop.
+        for (int row = 0; row < 2; ++row)
+            for (int side = 0; side < 2; ++side) {
+                const unsigned long want = desktopColour(column, row);
+                const auto got =
+                    PixelAt(image, static_cast<std::uint32_t>(kMonitorW / 4 * (1 + 2 * side)),
+                            static_cast<std::uint32_t>(kMonitorH / 4 * (1 + 2 * row)));
+                const std::string where = name + " quadrant row " + std::to_string(row);
+                EXPECT_NEAR(got[0], static_cast<int>(want & 0xFF), 8) << where;
+                EXPECT_NEAR(got[1], static_cast<int>((want >> 8) & 0xFF), 8) << where;
+                EXPECT_NEAR(got[2], static_cast<int>((want >> 16) & 0xFF), 8) << where;
+            }
+    }
+    EXPECT_EQ(Stat("a0", "violations"), 0u) << Sim("violations a0");
+    driver->Signal(SIGTERM);
+    EXPECT_EQ(driver->Wait(10s), 0);
+    XFreeGC(x, gc);
+    XCloseDisplay(x);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     void Signal(int sig) const;
     // The exit code (128 + signal when killed), or nothing after `timeout`.
     std::optional<int> Wait(std::chrono::milliseconds timeout);

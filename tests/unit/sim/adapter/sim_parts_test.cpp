@@ -232,6 +232,16 @@ TEST(SimFrameDecode, CodecHeaderIsCheckedAgainstPictureAndScreen) {
     EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 0, 0, 4, 0, 32), &error));     // empty rect
     EXPECT_FALSE(DecodeFramePicture(m, 1, std::vector<std::uint8_t>(20), &error));  // short header
     EXPECT_EQ(m.backFrameIndex, 0x101u);
+    // Without decoding the checks still hold and the frame is recorded, but
+    // the pixels stay.
+    const std::vector<std::uint8_t> pixels = m.back;
+    EXPECT_FALSE(DecodeFramePicture(m, 1, picture(0, 60, 8, 4, 128, 160), &error, false));
+    std::vector<std::uint8_t> white = picture(0, 0, 8, 4, 128, 32 + 128);
+    std::fill(white.begin() + 32, white.end(), 0xFF);
+    EXPECT_TRUE(DecodeFramePicture(m, 0x301, white, &error, false)) << error;
+    EXPECT_EQ(m.backFrameIndex, 0x301u);
+    EXPECT_EQ(m.back, pixels);
+    EXPECT_TRUE(DecodeFramePicture(m, 0x101, picture(0, 0, 8, 4, 128, 32 + 128), &error));
     ShowFrame(m);
     EXPECT_EQ(m.frontFrameIndex, 0x101u);
 }
