@@ -147,7 +147,7 @@ public:
           channel_(channel),
           t_(t),
           total_(t.width * t.height),
-          placeLimit_(std::min<std::size_t>(part.size() * 4 + (1u << 16), 1u << 21)) {}
+          placeLimit_(std::min<std::size_t>(part.size() * 64 + (1u << 20), 1u << 21)) {}
 
     // Reads the header; the first symbol's token, always a literal code.
     DecodeStatus Start(Token& first) {
