@@ -27,18 +27,21 @@
 // time and never further than the channel before it (whose values it
 // needs), so a wrong reading is found out by the next channel a token or so
 // later rather than after the whole stream. Of two readings it follows only
-// those from which the stream can still end as it does, which a search of
-// the stream's shape alone decides once per place (bit position, symbol
-// count, last symbol and what came since it changed), whatever the values.
+// those from which the stream can still end as it does: for each place but
+// its symbol count (bit position, last symbol and what came since it
+// changed), the set of symbol counts with which a reading from there ends is
+// worked out once, from the sets after each token, whatever the values. The
+// work is polynomial: one set of width x height + 1 bits per place reached.
 //
 // The careful search goes back where a failure's cause can change: a token
 // or end that does not fit the stream of channel k depends only on the
 // branch points of channel k, a value out of range on those of channels 0 to
 // k. Branch points that cannot change the cause are passed over, and a
 // branch point of channel k whose readings all failed on channel k's stream
-// alone is remembered by its place: reached again, it fails at once. Budgets
-// of pixel writes and of places remembered, far above what the encoder's
-// pictures take, bound the work on hostile input.
+// alone is remembered by its place: reached again, it fails at once. A
+// budget of pixel writes and a bound on the sets' memory (past which the
+// search goes on without them), far above what the encoder's pictures take,
+// bound the work on hostile input.
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -147,7 +150,7 @@ public:
           channel_(channel),
           t_(t),
           total_(t.width * t.height),
-          placeLimit_(std::min<std::size_t>(part.size() * 64 + (1u << 20), 1u << 21)) {}
+          words_(total_ / 64 + 1) {}
 
     // Reads the header; the first symbol's token, always a literal code.
     DecodeStatus Start(Token& first) {
@@ -224,43 +227,14 @@ public:
         return {t.end, p.n + t.count, t.mode, t.symbol};
     }
 
-    // Whether some reading from `from` ends as the stream does, whatever the
-    // values; true too once the answers kept would pass their limit (the
-    // search then goes on without them). A depth-first search of the places
-    // after it that keeps every place's answer, so each place is read once
-    // however often it is reached.
-    bool Alive(const Place& from) {
-        struct Frame {
-            Place p;
-            Token t[2];
-            std::size_t found;
-            std::size_t next;
-        };
-        std::vector<Frame> stack;
-        // 1 alive, 0 dead, -1 not known yet (its frame is pushed).
-        auto open = [&](const Place& p) -> int {
-            if (const auto it = alive_.find(p); it != alive_.end()) return it->second ? 1 : 0;
-            if (p.n == total_) return alive_.emplace(p, Ends(p)).first->second ? 1 : 0;
-            if (alive_.size() + stack.size() >= placeLimit_) return 1;
-            stack.push_back({p, {}, 0, 0});
-            stack.back().found = Candidates(p, stack.back().t);
-            return -1;
-        };
-        if (const int r = open(from); r >= 0) return r == 1;
-        while (!stack.empty()) {
-            Frame& f = stack.back();
-            if (f.next == f.found) {
-                alive_.emplace(f.p, false);
-                stack.pop_back();
-                continue;
-            }
-            if (open(After(f.p, f.t[f.next++])) == 1) {
-                // A reading from here ends well, and so do those that led here.
-                for (const Frame& g : stack) alive_.emplace(g.p, true);
-                return true;
-            }
-        }
-        return false;
+    // Whether some reading from `p` ends as the stream does, whatever the
+    // values; true too once the counts kept would pass their limit (the
+    // search then goes on without them).
+    bool Alive(const Place& p) {
+        const std::size_t set = Counts({p.pos, p.prev, p.mode});
+        if (set == kNone) return true;
+        const std::uint32_t r = total_ - p.n;
+        return ((sets_[set * words_ + r / 64] >> (r % 64)) & 1) != 0;
     }
 
     // Some reading ran past the end of the part.
@@ -338,8 +312,85 @@ private:
     const Target& t_;
     std::uint32_t total_;
     bool truncated_ = false;
-    std::size_t placeLimit_;  // answers Alive() may keep
-    std::unordered_map<Place, bool, PlaceHash> alive_;
+    // Where a reading stands but for its symbol count: the symbols still to
+    // come do not change which tokens can follow.
+    struct Key {
+        std::size_t pos;
+        std::uint16_t prev;
+        std::uint8_t mode;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const { return (k.pos * 31 + k.prev) * 16 + k.mode; }
+    };
+    static constexpr std::size_t kNone = ~std::size_t{0};
+    static constexpr std::size_t kSetWords = std::size_t{1} << 24;  // 128 MB of counts
+
+    // The set of symbol counts with which some reading from `from` ends as
+    // the stream does (bit r of its words_ words: r more symbols), kNone
+    // past the limit. Worked out once per key, from the sets of the keys
+    // after each token, by a depth-first search over the keys reached.
+    std::size_t Counts(const Key& from) {
+        struct Frame {
+            Key key;
+            std::size_t set;
+            Token t[2];
+            std::size_t found;
+            std::size_t next;
+        };
+        std::vector<Frame> stack;
+        // Its set, or kNone with a frame pushed (or the limit reached).
+        auto open = [&](const Key& k) -> std::size_t {
+            if (const auto it = counts_.find(k); it != counts_.end()) return it->second;
+            if (full_ || sets_.size() + words_ > kSetWords) {
+                full_ = true;
+                return kNone;
+            }
+            const std::size_t set = sets_.size() / words_;
+            sets_.resize(sets_.size() + words_, 0);
+            counts_.emplace(k, set);
+            const Place p{k.pos, 0, k.mode, k.prev};
+            if (p.mode != kAfterPiece && EndsAt(p.pos)) sets_[set * words_] = 1;
+            stack.push_back({k, set, {}, 0, 0});
+            stack.back().found = Candidates(p, stack.back().t);
+            return kNone;
+        };
+        const std::size_t first = open(from);
+        if (first != kNone || full_) return full_ ? kNone : first;
+        while (!stack.empty() && !full_) {
+            Frame& f = stack.back();
+            if (f.next == f.found) {
+                stack.pop_back();
+                continue;
+            }
+            const Token t = f.t[f.next];
+            const std::size_t set = f.set;
+            const std::size_t after = open({t.end, t.symbol, t.mode});
+            if (after == kNone) continue;  // its frame comes first
+            // A token of t.count symbols followed by any count of `after`.
+            ++stack.back().next;
+            ShiftOr(set, after, t.count);
+        }
+        return full_ ? kNone : counts_.at(from);
+    }
+
+    // Set `to` |= set `from` shifted up by `by` counts.
+    void ShiftOr(std::size_t to, std::size_t from, std::uint32_t by) {
+        std::uint64_t* dst = sets_.data() + to * words_;
+        const std::uint64_t* src = sets_.data() + from * words_;
+        const std::size_t whole = by / 64;
+        const unsigned bits = by % 64;
+        for (std::size_t i = words_; i-- > whole;) {
+            std::uint64_t v = src[i - whole] << bits;
+            if (bits != 0 && i > whole) v |= src[i - whole - 1] >> (64 - bits);
+            dst[i] |= v;
+        }
+    }
+
+    std::size_t words_;  // per set: counts 0 to width x height
+    std::vector<std::uint64_t> sets_;
+    std::unordered_map<Key, std::size_t, KeyHash> counts_;
+    bool full_ = false;
 };
 
 // Polynomial hash of a window of values modulo the prime 2^61 - 1.
