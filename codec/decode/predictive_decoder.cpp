@@ -174,11 +174,15 @@ public:
 
     // Rebuilds the pixels of token `t` read at `p`; false when one falls
     // outside 0..255, which no encoder output gives.
-    bool Apply(const Place& p, const Token& t) {
-        std::uint32_t x = p.n % t_.width;
-        std::uint32_t y = p.n / t_.width;
-        const int residual = Residual(t.symbol);
-        for (std::uint32_t i = 0; i < t.count; ++i) {
+    bool Apply(const Place& p, const Token& t) { return Write(p.n, t.count, t.symbol); }
+
+    // Rebuilds `count` values of `symbol` from symbol index `from` on; false
+    // when one falls outside 0..255.
+    bool Write(std::uint32_t from, std::uint32_t count, std::uint16_t symbol) {
+        std::uint32_t x = from % t_.width;
+        std::uint32_t y = from / t_.width;
+        const int residual = Residual(symbol);
+        for (std::uint32_t i = 0; i < count; ++i) {
             if (!Pixel(x, y, residual)) return false;
             if (++x == t_.width) x = 0, ++y;
         }
@@ -591,7 +595,8 @@ DecodeStatus QuickSearch(const PartSpans& parts, const Target& t, bool& ranOut) 
 }
 
 // The careful search: the three channels read together (see the top of
-// the file).
+// the file). A run is rebuilt only as far as the channel before it has
+// rebuilt its values; the rest of it waits as the channel's pending count.
 class Search {
 public:
     Search(const PartSpans& parts, const Target& t)
@@ -622,6 +627,8 @@ public:
     }
 
 private:
+    static constexpr Cause kOutOfBudget = 0xFF;
+
     // The tokens a channel may read next: its first symbol's before its
     // first token, then its candidates at its place.
     struct Next {
@@ -631,6 +638,7 @@ private:
 
     struct Branch {
         std::array<Place, 3> places;
+        std::array<std::uint32_t, 3> pending;
         unsigned channel;
         Token alternative;
         bool triedAlternative = false;
@@ -638,11 +646,18 @@ private:
     };
 
     bool Done() const {
-        for (const Place& p : places_) {
-            if (p.n != total_) return false;
+        for (unsigned k = 0; k < 3; ++k) {
+            if (places_[k].n != total_ || pending_[k] != 0) return false;
         }
         return true;
     }
+
+    // Values of channel k rebuilt so far.
+    std::uint32_t Written(unsigned k) const { return places_[k].n - pending_[k]; }
+
+    // How many values channel k may rebuild now: as many as the channel
+    // before it has rebuilt past it.
+    std::uint32_t Room(unsigned k) const { return k == 0 ? total_ : Written(k - 1) - Written(k); }
 
     const Next& Lookup(unsigned k) {
         Next& next = next_[k];
@@ -655,24 +670,17 @@ private:
         return next;
     }
 
-    // Reads one token of the channel furthest behind that may go on: a
-    // channel reads a token only when the channel before it has rebuilt
-    // every value the token's longest reading needs. 0, or the cause of
-    // the failure met.
+    // Goes on with the last channel that may: rebuilds more of its run, or
+    // reads its next token. 0, or the cause of the failure met.
     Cause Step() {
         unsigned k = 0;
         for (unsigned c = 2; c > 0; --c) {
-            if (places_[c].n == total_) continue;
-            const Next& next = Lookup(c);
-            if (next.found == 0) return StreamOf(c);
-            std::uint32_t longest = next.tokens[0].count;
-            if (next.found == 2) longest = std::max(longest, next.tokens[1].count);
-            if (places_[c].n + longest <= places_[c - 1].n) {
-                k = c;
-                break;
-            }
+            if (Room(c) == 0 || (pending_[c] == 0 && places_[c].n == total_)) continue;
+            k = c;
+            break;
         }
-        if (places_[k].n == total_) return StreamOf(k);  // not reached: channel 0 is ahead
+        if (pending_[k] != 0) return Write(k);
+        if (places_[k].n == total_) return StreamOf(k);  // not reached: all are done
         const Next& next = Lookup(k);
         if (next.found == 0) return StreamOf(k);
         if (next.found == 1) return Take(k, next.tokens[0]);
@@ -682,21 +690,29 @@ private:
         const bool second = c.Alive(Channel::After(places_[k], next.tokens[1]));
         if (first != second) return Take(k, next.tokens[first ? 0 : 1]);
         if (!first || c.dead.contains(places_[k])) return StreamOf(k);
-        branches_.push_back({places_, k, next.tokens[1]});
+        branches_.push_back({places_, pending_, k, next.tokens[1]});
         return Take(k, next.tokens[0]);
     }
 
-    // Reads token `t` in channel k from its place.
+    // Reads token `t` in channel k at its place, and rebuilds what it may.
     Cause Take(unsigned k, const Token& t) {
-        if (budget_ < t.count) {
-            budget_ = 0;
-            return 0xFF;
-        }
-        budget_ -= t.count;
-        if (!channels_[k].Apply(places_[k], t)) return ValuesUpTo(k);
         places_[k] = Channel::After(places_[k], t);
+        pending_[k] = t.count;
         next_[k] = {};
         if (places_[k].n == total_ && !channels_[k].Ends(places_[k])) return StreamOf(k);
+        return Write(k);
+    }
+
+    // Rebuilds as much of channel k's pending run as it may.
+    Cause Write(unsigned k) {
+        const std::uint32_t count = std::min(pending_[k], Room(k));
+        if (budget_ < count) {
+            budget_ = 0;
+            return kOutOfBudget;
+        }
+        budget_ -= count;
+        if (!channels_[k].Write(Written(k), count, places_[k].prev)) return ValuesUpTo(k);
+        pending_[k] -= count;
         return 0;
     }
 
@@ -713,6 +729,7 @@ private:
             if (!b.triedAlternative) {
                 b.triedAlternative = true;
                 places_ = b.places;
+                pending_ = b.pending;
                 for (Next& n : next_) n = {};
                 cause = Take(b.channel, b.alternative);
                 if (cause == 0) return true;
@@ -731,6 +748,7 @@ private:
     std::uint32_t total_;
     std::uint64_t budget_;  // pixel writes left
     std::array<Place, 3> places_{};
+    std::array<std::uint32_t, 3> pending_{};  // symbols read but not yet rebuilt
     std::array<Token, 3> first_{};
     std::array<Token[2], 3> candidates_{};
     std::array<Next, 3> next_{};
