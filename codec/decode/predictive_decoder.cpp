@@ -761,7 +761,11 @@ DecodeStatus DecodePredictive(const PartSpans& parts, const Target& t) {
     if (std::uint64_t{t.width} * t.height > UINT32_MAX / 2) return DecodeStatus::kUnsupported;
     bool ranOut = false;
     const DecodeStatus quick = QuickSearch(parts, t, ranOut);
-    if (quick == DecodeStatus::kOk || !ranOut) return quick;
+    // Past 2^18 pixels the count sets of the careful search outgrow their
+    // memory after a few thousand places, and the search would run blind.
+    if (quick == DecodeStatus::kOk || !ranOut || std::uint64_t{t.width} * t.height > (1u << 18)) {
+        return quick;
+    }
     return Search(parts, t).Run();
 }
 
