@@ -172,18 +172,17 @@ public:
         return p.n == total_ && p.mode != kAfterPiece && EndsAt(p.pos);
     }
 
-    // Rebuilds the pixels of token `t` read at `p`; false when one falls
-    // outside 0..255, which no encoder output gives.
-    bool Apply(const Place& p, const Token& t) { return Write(p.n, t.count, t.symbol); }
-
-    // Rebuilds `count` values of `symbol` from symbol index `from` on; false
-    // when one falls outside 0..255.
-    bool Write(std::uint32_t from, std::uint32_t count, std::uint16_t symbol) {
+    // Rebuilds `count` values of `symbol` from symbol index `from` on,
+    // calling each(x, y) after each; false when one falls outside 0..255,
+    // which no encoder output gives.
+    template <class Each>
+    bool Write(std::uint32_t from, std::uint32_t count, std::uint16_t symbol, Each&& each) {
         std::uint32_t x = from % t_.width;
         std::uint32_t y = from / t_.width;
         const int residual = Residual(symbol);
         for (std::uint32_t i = 0; i < count; ++i) {
             if (!Pixel(x, y, residual)) return false;
+            each(x, y);
             if (++x == t_.width) x = 0, ++y;
         }
         return true;
@@ -521,21 +520,27 @@ private:
         }
         budget_ -= t.count;
         limit_ -= t.count;
-        if (!channel_.Apply(s.place, t)) return false;
         std::uint64_t recent = s.recent;
-        for (std::uint32_t m = s.place.n; m < s.place.n + t.count; ++m) {
-            const std::uint64_t leaving = m > t_.width ? Value(m - t_.width - 1) : 0;
-            recent =
-                MulMod(recent, kHashBase) + Value(m) + (kHashPrime - MulMod(leaving, outgoing_));
-            recent %= kHashPrime;
-        }
+        std::uint32_t m = s.place.n;
+        const bool fits =
+            channel_.Write(m, t.count, t.symbol, [&](std::uint32_t x, std::uint32_t y) {
+                // The value leaving the window is the one above and to the left.
+                const std::uint64_t leaving = m <= t_.width ? 0
+                                              : x > 0       ? At(x - 1, y - 1)
+                                                            : At(t_.width - 1, y - 2);
+                recent = MulMod(recent, kHashBase) + At(x, y) +
+                         (kHashPrime - MulMod(leaving, outgoing_));
+                recent %= kHashPrime;
+                ++m;
+            });
+        if (!fits) return false;
         s = {Channel::After(s.place, t), recent};
         return true;
     }
 
-    // The value of the channel at symbol index m (already rebuilt).
-    std::uint8_t Value(std::uint32_t m) const {
-        return t_.origin[std::size_t{m / t_.width} * t_.stride + 4 * (m % t_.width) + k_];
+    // The value of the channel at (x, y) (already rebuilt).
+    std::uint8_t At(std::uint32_t x, std::uint32_t y) const {
+        return t_.origin[std::size_t{y} * t_.stride + 4 * x + k_];
     }
 
     Channel channel_;
@@ -711,7 +716,10 @@ private:
             return kOutOfBudget;
         }
         budget_ -= count;
-        if (!channels_[k].Write(Written(k), count, places_[k].prev)) return ValuesUpTo(k);
+        if (!channels_[k].Write(Written(k), count, places_[k].prev,
+                                [](std::uint32_t, std::uint32_t) {})) {
+            return ValuesUpTo(k);
+        }
         pending_[k] -= count;
         return 0;
     }
