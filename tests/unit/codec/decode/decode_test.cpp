@@ -195,6 +195,31 @@ TEST(Decode, MendedFaultsRoundTrip) {
     }
 }
 
+// The run markers 7 and 23 do not form a prefix code, so two pictures can be
+// written as the very same predictive stream. A flat 14 x 7 picture but for
+// its first pixel is one: its run of 11 zeros in channel 2, a marker 7 with
+// count 10, also reads as a marker 23 run of another symbol, and the stream
+// then ends just as well, on a ramp. The decoder must give back a picture
+// the encoder writes as that stream, whichever of the two it is.
+TEST(Decode, PredictiveStreamThatTwoPicturesShareDecodesToOneOfThem) {
+    Picture flat{std::vector<std::uint8_t>(14 * 7 * 4), 14, 7, 14 * 4};
+    for (std::size_t i = 0; i < 14 * 7; ++i) {
+        const std::array<std::uint8_t, 3> bgr = i == 0
+                                                    ? std::array<std::uint8_t, 3>{0x0B, 0x00, 0x1A}
+                                                    : std::array<std::uint8_t, 3>{0xD6, 0x83, 0xA3};
+        std::memcpy(flat.px.data() + 4 * i, bgr.data(), 3);
+    }
+    const auto stream = EncodeType(flat, adapter::kCodecPredictive);
+    const Decoded d = Decode(stream, flat.w, flat.h);
+    ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
+    Picture decoded{std::vector<std::uint8_t>(14 * 7 * 4), 14, 7, 14 * 4};
+    for (std::uint32_t y = 0; y < flat.h; ++y) {
+        std::memcpy(decoded.px.data() + y * decoded.stride, d.fb.data() + y * d.stride,
+                    decoded.stride);
+    }
+    EXPECT_EQ(EncodeType(decoded, adapter::kCodecPredictive), stream);
+}
+
 TEST(Decode, PictureMustLieInsideTheFramebuffer) {
     const Picture p = Make("gradient", 10, 10);
     auto picture = EncodeType(p, adapter::kCodecRaw);
