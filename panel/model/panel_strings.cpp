@@ -92,6 +92,14 @@ std::string_view Text(StringId id, Language language) {
     return it->english;
 }
 
+std::string DisconnectMessage(Language language, std::string_view address,
+                              std::string_view serverName) {
+    std::string text(Text(StringId::kServer, language));
+    text.append(" ").append(address).append("@").append(serverName).append(" ");
+    text.append(Text(StringId::kDisconnected, language));
+    return text;
+}
+
 Language LanguageFromFileBytes(bytes::ConstBytes content) {
     constexpr std::string_view kWord = "Chinese";
     if (content.size() < kWord.size()) return Language::kEnglish;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "common/bytes.h"
@@ -87,6 +88,11 @@ enum class StringId : std::int32_t {
 
 // The text of `id` in `language`; "" for an id without a text.
 std::string_view Text(StringId id, Language language);
+
+// The message of a lost connection: "Server 127.0.0.1@ORVVW has been
+// disconnected!" in `language`, with the address and server name given.
+std::string DisconnectMessage(Language language, std::string_view address,
+                              std::string_view serverName);
 
 // --- the language file
 inline constexpr std::string_view kLanguageFileName = "Language.ini";

@@ -405,6 +405,16 @@ Outcome WallEditor::ReturnToStrip(std::int32_t monitorId) {
     return out;
 }
 
+bool WallEditor::MoveZoneBorder(BorderKind kind, Point press, Point release, Size client) {
+    PanelWall* wall = ShownMutable();
+    if (wall == nullptr) return false;
+    if (!MoveBorder(wall->zones, kind, press, release, client, wall->columns, wall->rows)) {
+        return false;
+    }
+    templates_.Replace(wall->zoneTemplate, wall->zones);
+    return true;
+}
+
 Outcome WallEditor::ChangeMonitorId(std::int32_t oldId, std::string_view digits) {
     Outcome out;
     std::int64_t newId = 0;

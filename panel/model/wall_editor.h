@@ -148,6 +148,10 @@ public:
     // A placed monitor dragged back onto the strip: its tile is free and it
     // leaves the wall.
     Outcome ReturnToStrip(std::int32_t monitorId);
+    // A zone border of the shown wall dragged from `press` to `release` in a
+    // view of `client` size (MoveBorder); a moved layout replaces its
+    // template's entry. True when the zones moved.
+    bool MoveZoneBorder(BorderKind kind, Point press, Point release, Size client);
     // The Set Monitor ID dialog's OK with the digits typed.
     Outcome ChangeMonitorId(std::int32_t oldId, std::string_view digits);
 

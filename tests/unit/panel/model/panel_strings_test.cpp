@@ -52,6 +52,10 @@ TEST(Texts, ChosenByLanguageWithEnglishWhereNoChineseExists) {
     EXPECT_EQ(Text(StringId::kCaption, Language::kChinese), "ORV视频墙控制面板");
     EXPECT_EQ(Text(StringId::kIdZero, Language::kChinese), "Monitor Id can't be 0!");
     EXPECT_EQ(Text(static_cast<StringId>(1), Language::kEnglish), "");
+    EXPECT_EQ(DisconnectMessage(Language::kEnglish, "127.0.0.1", "ORVVW"),
+              "Server 127.0.0.1@ORVVW has been disconnected!");
+    EXPECT_EQ(DisconnectMessage(Language::kChinese, "127.0.0.1", "ORVVW"),
+              "服务器 127.0.0.1@ORVVW 已经断开连接！");
     // The language dialog's entries in either language.
     EXPECT_EQ(LanguageFromChoice("英语"), Language::kEnglish);
     EXPECT_EQ(LanguageFromChoice("English"), Language::kEnglish);

@@ -146,6 +146,18 @@ TEST_F(Editor, ResetFreesEveryTileAndHidesTheWall) {
     EXPECT_EQ(editor_.TemplateChoice(), 0);
 }
 
+TEST_F(Editor, AMovedBorderStaysWithItsTemplateUntilReset) {
+    BuildWall();
+    (void)editor_.ChooseZoneTemplate(2);
+    ASSERT_TRUE(editor_.MoveZoneBorder(BorderKind::kVertical, {400, 100}, {500, 100}, {800, 400}));
+    const auto moved = editor_.Shown()->zones;
+    (void)editor_.ChooseZoneTemplate(1);
+    (void)editor_.ChooseZoneTemplate(2);
+    EXPECT_EQ(editor_.Shown()->zones, moved);
+    (void)editor_.Reset();
+    EXPECT_EQ(editor_.Templates().Zones(2), TemplateZones(2));
+}
+
 TEST_F(Editor, DriverLostResetsOnlyAWallThatIsBuilt) {
     EXPECT_TRUE(editor_.Handle(control::DriverLost{}).requests.empty());
     BuildWall();
