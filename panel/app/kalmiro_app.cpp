@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -75,7 +76,7 @@ bool StartServiceIfStopped() {
 
 int RunKalmiro(int argc, char** argv) {
     QApplication app(argc, argv);
-    const auto lock = platform::SingleInstanceLock::Acquire(kInstanceLock);
+    auto lock = platform::SingleInstanceLock::Acquire(kInstanceLock);
     if (lock == nullptr) return 0;  // another instance runs: end silently
 
     const LanguageAtStart start = ReadLanguageAtStart(std::string(kLanguageFileName));
@@ -88,10 +89,25 @@ int RunKalmiro(int argc, char** argv) {
         QMessageBox::information(nullptr, Tr(StringId::kCaption, language), Tr(message, language));
         return 0;
     }
-    CKalmiroDlg dialog(language);
-    if (!dialog.Start("127.0.0.1", platform::ControlPort())) return 1;
-    dialog.show();
-    return app.exec();
+    int status = 0;
+    bool restart = false;
+    {
+        CKalmiroDlg dialog(language);
+        if (!dialog.Start("127.0.0.1", platform::ControlPort())) return 1;
+        dialog.show();
+        status = app.exec();
+        restart = dialog.RestartRequested();
+    }
+    if (restart) {
+        // The new instance must find the lock free.
+        lock.reset();
+        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(),
+                                     QCoreApplication::arguments().mid(1))) {
+            PanelLog("cannot start %s again",
+                     QCoreApplication::applicationFilePath().toUtf8().constData());
+        }
+    }
+    return status;
 }
 
 }  // namespace orv::panel

@@ -7,12 +7,15 @@
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QVBoxLayout>
 
+#include "panel/app/panel_dialogs.h"
 #include "panel/app/panel_widgets.h"
 #include "panel/model/panel_log.h"
+#include "platform/registry.h"
 
 namespace orv::panel {
 namespace {
@@ -42,8 +45,8 @@ std::int32_t PixelModeOf(const QString& text) {
 
 }  // namespace
 
-CKalmiroDlg::CKalmiroDlg(Language language, QWidget* parent)
-    : QDialog(parent), language_(language) {
+CKalmiroDlg::CKalmiroDlg(Language language, std::filesystem::path languageFile, QWidget* parent)
+    : QDialog(parent), language_(language), languageFile_(std::move(languageFile)) {
     setObjectName("102");
     setWindowTitle(Tr(StringId::kDialogCaption));
     BuildControls();
@@ -139,7 +142,26 @@ void CKalmiroDlg::BuildControls() {
     strip_ = new CClientListWnd(*this, this);
     strip_->setMinimumHeight(120);
 
+    auto* menuBar = new QMenuBar(this);
+    QMenu* menu = menuBar->addMenu(Tr(StringId::kMenuSettings));
+    QAction* languageAction = menu->addAction(Tr(StringId::kMenuLanguage));
+    languageAction->setObjectName("32777");
+    connect(languageAction, &QAction::triggered, this, [this] {
+        CLanguagesSettings dialog(language_, languageFile_, this);
+        if (dialog.exec() == QDialog::Accepted) ApplyLanguageChoice(dialog.Chosen());
+    });
+    QAction* aboutAction = menu->addAction(Tr(StringId::kMenuAbout));
+    aboutAction->setObjectName("32780");
+    connect(aboutAction, &QAction::triggered, this,
+            [this] { CAboutDialog(language_, platform::Registry::Load(), this).exec(); });
+    // The window system's menu is not the program's to extend here; the
+    // program's own About box sits in the same menu.
+    QAction* aboutProgram = menu->addAction(Tr(StringId::kAboutMenu));
+    aboutProgram->setObjectName("16");
+    connect(aboutProgram, &QAction::triggered, this, [this] { CAboutDlg(this).exec(); });
+
     auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(menuBar);
     layout->addWidget(settings);
     layout->addWidget(topology, 1);
     layout->addWidget(stripLabel);
@@ -261,6 +283,12 @@ void CKalmiroDlg::ReturnToStrip(std::int32_t monitorId) {
 
 void CKalmiroDlg::MoveZoneBorder(BorderKind kind, Point press, Point release, Size client) {
     if (editor_.MoveZoneBorder(kind, press, release, client)) split_->update();
+}
+
+void CKalmiroDlg::ApplyLanguageChoice(Language chosen) {
+    if (chosen == language_) return;
+    restart_ = true;
+    close();
 }
 
 void CKalmiroDlg::ChangeMonitorId(std::int32_t oldId, const QString& digits) {

@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
@@ -33,7 +34,10 @@ class CClientListWnd;
 
 class CKalmiroDlg : public QDialog {
 public:
-    explicit CKalmiroDlg(Language language, QWidget* parent = nullptr);
+    // `languageFile`: where the language dialog writes the choice.
+    explicit CKalmiroDlg(Language language,
+                         std::filesystem::path languageFile = std::string(kLanguageFileName),
+                         QWidget* parent = nullptr);
     ~CKalmiroDlg() override;
 
     // Connects to the service and loads its walls and monitors. False after
@@ -45,6 +49,11 @@ public:
     void SetMessageShower(std::function<void(const QString&)> shower) {
         shower_ = std::move(shower);
     }
+
+    // A language other than the current one was chosen: the dialog closes
+    // and the program should start again (RestartFlag).
+    bool RestartRequested() const { return restart_; }
+    void ApplyLanguageChoice(Language chosen);
 
     const WallEditor& Editor() const { return editor_; }
     Language UiLanguage() const { return language_; }
@@ -74,7 +83,9 @@ private:
     Language language_;
     WallEditor editor_;
     PanelConnection connection_;
+    std::filesystem::path languageFile_;
     bool closing_ = false;
+    bool restart_ = false;
     std::function<void(const QString&)> shower_;
 
     QComboBox* wallCombo_ = nullptr;       // 1005

@@ -5,7 +5,6 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QInputDialog>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
@@ -14,6 +13,7 @@
 #include <algorithm>
 
 #include "panel/app/kalmiro_dlg.h"
+#include "panel/app/panel_dialogs.h"
 #include "panel/model/panel_layout.h"
 #include "panel/model/wall_editor.h"
 
@@ -134,11 +134,9 @@ void CClientListWnd::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     const QString title =
         QString::fromUtf8(Text(StringId::kSetMonitorIdMenu, dialog_.UiLanguage()).data());
-    menu.addAction(title, [this, id = *id, title] {
-        bool ok = false;
-        const QString digits =
-            QInputDialog::getText(this, title, title, QLineEdit::Normal, QString::number(id), &ok);
-        if (ok) dialog_.ChangeMonitorId(id, digits);
+    menu.addAction(title, [this, id = *id] {
+        CSetMonitorId setId(id, dialog_.UiLanguage(), this);
+        if (setId.exec() == QDialog::Accepted) dialog_.ChangeMonitorId(id, setId.Digits());
     });
     menu.exec(event->globalPos());
 }

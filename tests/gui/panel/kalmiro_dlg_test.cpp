@@ -156,6 +156,16 @@ private slots:
         QCOMPARE(service_->Requests()[4], control::Request(control::PanelLeaving{}));
     }
 
+    void ALanguageChangeClosesForARestartButTheSameLanguageDoesNot() {
+        StartPanel(true);
+        dialog_->ApplyLanguageChoice(Language::kEnglish);
+        QVERIFY(dialog_->isVisible());
+        QVERIFY(!dialog_->RestartRequested());
+        dialog_->ApplyLanguageChoice(Language::kChinese);
+        QVERIFY(!dialog_->isVisible());
+        QVERIFY(dialog_->RestartRequested());
+    }
+
     void AServiceThatDoesNotGreetIsRefused() {
         service_ = std::make_unique<test::FakeControlService>();
         service_->SetGreeting({0x03, 0, 0, 0});
