@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "panel/app/kalmiro_dlg.h"
+#include "panel/app/service_manage_dlg.h"
 #include "panel/model/panel_log.h"
 #include "panel/model/panel_strings.h"
 #include "platform/paths.h"
@@ -76,6 +77,8 @@ bool StartServiceIfStopped() {
 
 int RunKalmiro(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Every window runs modally; closing one is not the end of the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     auto lock = platform::SingleInstanceLock::Acquire(kInstanceLock);
     if (lock == nullptr) return 0;  // another instance runs: end silently
 
@@ -89,14 +92,22 @@ int RunKalmiro(int argc, char** argv) {
         QMessageBox::information(nullptr, Tr(StringId::kCaption, language), Tr(message, language));
         return 0;
     }
-    int status = 0;
     bool restart = false;
-    {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = platform::ControlPort();
+    for (;;) {
         CKalmiroDlg dialog(language);
-        if (!dialog.Start("127.0.0.1", platform::ControlPort())) return 1;
-        dialog.show();
-        status = app.exec();
+        if (!dialog.Start(host, port)) return 1;
+        dialog.exec();
         restart = dialog.RestartRequested();
+        if (!dialog.BackRequested()) break;
+        ServiceManageDlg servers(language, platform::DiscoveryPort());
+        servers.exec();
+        restart = servers.RestartRequested();
+        if (!servers.Chosen()) break;
+        // The main dialog runs against the server the list reached.
+        host = servers.Chosen()->address;
+        port = servers.Chosen()->port;
     }
     if (restart) {
         // The new instance must find the lock free.
@@ -107,7 +118,7 @@ int RunKalmiro(int argc, char** argv) {
                      QCoreApplication::applicationFilePath().toUtf8().constData());
         }
     }
-    return status;
+    return 0;
 }
 
 }  // namespace orv::panel

@@ -20,7 +20,6 @@
 namespace orv::panel {
 namespace {
 
-constexpr const char* kServerAddress = "127.0.0.1";
 constexpr const char* kServerName = "ORVVW";
 
 QComboBox* Combo(QWidget* parent, const char* id, const QStringList& items) {
@@ -95,10 +94,16 @@ void CKalmiroDlg::BuildControls() {
     threadEdit_->setObjectName("1012");
     threadEdit_->setValidator(new QIntValidator(0, 99, threadEdit_));
     auto* threadApply = Button(settings, "1007", "Apply");
+    auto* back = Button(settings, "1043", "Back");
+    connect(back, &QPushButton::clicked, this, [this] {
+        back_ = true;
+        close();
+    });
     addButton_ = Button(settings, "1038", "+");
     removeButton_ = Button(settings, "1039", "-");
-    for (QWidget* hidden : std::initializer_list<QWidget*>{
-             templateCombo_, encodeCombo_, threadEdit_, threadApply, addButton_, removeButton_}) {
+    for (QWidget* hidden :
+         std::initializer_list<QWidget*>{templateCombo_, encodeCombo_, threadEdit_, threadApply,
+                                         back, addButton_, removeButton_}) {
         hidden->setVisible(false);
     }
 
@@ -203,6 +208,7 @@ void CKalmiroDlg::BuildControls() {
 }
 
 bool CKalmiroDlg::Start(const std::string& host, std::uint16_t port) {
+    serverAddress_ = host;
     if (!connection_.HelloExchange(host, port)) {
         ShowMessage(StringId::kCannotConnect);
         return false;
@@ -252,7 +258,7 @@ void CKalmiroDlg::OnServiceMessage(const control::ServiceMessage& message) {
 void CKalmiroDlg::ConnectionLost() {
     if (closing_) return;
     connection_.MarkLost();
-    ShowText(QString::fromStdString(DisconnectMessage(language_, kServerAddress, kServerName)));
+    ShowText(QString::fromStdString(DisconnectMessage(language_, serverAddress_, kServerName)));
     close();
 }
 

@@ -53,6 +53,9 @@ public:
     // A language other than the current one was chosen: the dialog closes
     // and the program should start again (RestartFlag).
     bool RestartRequested() const { return restart_; }
+    // Back (1043, hidden) was pressed: the dialog closed and the server list
+    // should run.
+    bool BackRequested() const { return back_; }
     void ApplyLanguageChoice(Language chosen);
 
     const WallEditor& Editor() const { return editor_; }
@@ -86,6 +89,8 @@ private:
     std::filesystem::path languageFile_;
     bool closing_ = false;
     bool restart_ = false;
+    bool back_ = false;
+    std::string serverAddress_ = "127.0.0.1";
     std::function<void(const QString&)> shower_;
 
     QComboBox* wallCombo_ = nullptr;       // 1005
