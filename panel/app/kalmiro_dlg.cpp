@@ -93,6 +93,10 @@ void CKalmiroDlg::BuildControls() {
     threadEdit_ = new QLineEdit("1", settings);
     threadEdit_->setObjectName("1012");
     threadEdit_->setValidator(new QIntValidator(0, 99, threadEdit_));
+    // An emptied field shows 4, as the thread number's own default.
+    connect(threadEdit_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.isEmpty()) threadEdit_->setText("4");
+    });
     auto* threadApply = Button(settings, "1007", "Apply");
     auto* back = Button(settings, "1043", "Back");
     connect(back, &QPushButton::clicked, this, [this] {

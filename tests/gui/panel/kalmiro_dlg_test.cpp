@@ -111,6 +111,20 @@ private slots:
         QVERIFY(!enter.isAccepted());
     }
 
+    void ATemplateShowsAndItsBorderMovesByDragging() {
+        StartPanel(true);
+        const std::size_t before = service_->Requests().size();
+        emit Combo("1024")->activated(2);
+        QVERIFY(service_->WaitForRequests(before + 1));
+        QCOMPARE(service_->Requests().back(), control::Request(control::ZoneTemplate{1, 2}));
+        QWidget* view = dialog_->findChild<QWidget*>("1500");
+        const QPoint press(view->width() / 2, view->height() / 4);
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, press);
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, press + QPoint(40, 0));
+        QCOMPARE(dialog_->Editor().Shown()->zones[0].x1, 0.625);  // a quarter of a cell
+        QCOMPARE(dialog_->Editor().Shown()->zones[1].x1, 0.5);    // the lower half stays
+    }
+
     void CreateSendsTheWallAndATooLargeMatrixIsRefused() {
         StartPanel(false);
         QVERIFY(!Button("1036")->isEnabled());
