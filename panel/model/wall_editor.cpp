@@ -301,6 +301,11 @@ Outcome WallEditor::ChooseZoneTemplate(int number) {
     Outcome out;
     PanelWall* wall = CurrentMutable();
     if (wall == nullptr || number < 0 || number > kTemplateCount) return out;
+    // The programs of the old zones go with them.
+    for (const ZoneApp& app : wall->apps) {
+        if (app.window != 0) out.closeWindows.push_back(app.window);
+    }
+    wall->apps.clear();
     templateChoice_ = number;
     wall->zoneTemplate = number;
     out.requests.push_back(control::ZoneTemplate{wall->id, number});
@@ -413,6 +418,62 @@ bool WallEditor::MoveZoneBorder(BorderKind kind, Point press, Point release, Siz
     }
     templates_.Replace(wall->zoneTemplate, wall->zones);
     return true;
+}
+
+std::optional<AppTarget> WallEditor::OpenAppTarget(double fx, double fy) {
+    PanelWall* wall = ShownMutable();
+    if (wall == nullptr) return std::nullopt;
+    if (const auto at = AppAt(wall->apps, fx, fy)) return AppTarget{*at, {}};
+    wall->apps.push_back({0, 0, false, ZoneUnder(wall->zones, fx, fy)});
+    return AppTarget{wall->apps.size() - 1, {}};
+}
+
+std::optional<AppTarget> WallEditor::PlayerTarget(double fx, double fy) {
+    PanelWall* wall = ShownMutable();
+    if (wall == nullptr) return std::nullopt;
+    if (const auto at = AppAt(wall->apps, fx, fy)) {
+        AppTarget target{*at, {}};
+        ZoneApp& app = wall->apps[*at];
+        if (app.running) {
+            if (app.window != 0) target.closeWindows.push_back(app.window);
+            app.running = false;
+            app.window = 0;
+            app.processId = 0;
+        }
+        return target;
+    }
+    return OpenAppTarget(fx, fy);
+}
+
+std::optional<std::uint64_t> WallEditor::CloseAppAt(double fx, double fy) {
+    PanelWall* wall = ShownMutable();
+    if (wall == nullptr) return std::nullopt;
+    const auto at = AppAt(wall->apps, fx, fy);
+    if (!at || !wall->apps[*at].running) return std::nullopt;
+    ZoneApp& app = wall->apps[*at];
+    const std::uint64_t window = app.window;
+    app.running = false;
+    app.window = 0;
+    app.processId = 0;
+    return window;
+}
+
+void WallEditor::MarkAppRunning(std::size_t index, std::int64_t processId, std::uint64_t window) {
+    PanelWall* wall = ShownMutable();
+    if (wall == nullptr || index >= wall->apps.size()) return;
+    wall->apps[index] = {processId, window, true, wall->apps[index].rect};
+}
+
+std::vector<std::int64_t> WallEditor::ProcessesInUse(std::size_t exceptIndex) const {
+    std::vector<std::int64_t> used;
+    const PanelWall* wall = Shown();
+    if (wall == nullptr) return used;
+    for (std::size_t i = 0; i < wall->apps.size(); ++i) {
+        if (i != exceptIndex && wall->apps[i].processId != 0) {
+            used.push_back(wall->apps[i].processId);
+        }
+    }
+    return used;
 }
 
 Outcome WallEditor::ChangeMonitorId(std::int32_t oldId, std::string_view digits) {

@@ -24,6 +24,7 @@
 #include "panel/model/panel_layout.h"
 #include "panel/model/panel_strings.h"
 #include "panel/model/panel_zones.h"
+#include "panel/model/zone_apps.h"
 #include "protocol/control/control_protocol.h"
 
 namespace orv::panel {
@@ -52,6 +53,7 @@ struct PanelWall {
     std::int32_t zoneTemplate = 0;
     std::vector<ZoneItem> zones;
     std::vector<PanelCell> cells;
+    std::vector<ZoneApp> apps;  // programs placed into its zones
 
     const PanelCell* CellAt(std::int32_t cellIndex) const;
     const PanelCell* CellOf(std::int32_t monitorId) const;
@@ -105,6 +107,13 @@ struct Outcome {
     bool quietOnSendFailure = false;         // bezel: a failed send is not a lost connection
     bool repaintStrip = false;
     bool repaintView = false;
+    std::vector<std::uint64_t> closeWindows;  // program windows to close
+};
+
+// A zone program command's record: its index in the shown wall's programs.
+struct AppTarget {
+    std::size_t index = 0;
+    std::vector<std::uint64_t> closeWindows;  // windows to close first
 };
 
 class WallEditor {
@@ -152,6 +161,21 @@ public:
     // view of `client` size (MoveBorder); a moved layout replaces its
     // template's entry. True when the zones moved.
     bool MoveZoneBorder(BorderKind kind, Point press, Point release, Size client);
+    // --- programs in zones, at the point (fx, fy) in fractions of the wall
+    // Open App: the record under the point, or a new one for the zone under
+    // it. Nothing without a shown wall.
+    std::optional<AppTarget> OpenAppTarget(double fx, double fy);
+    // The players: as Open App, but a running program under the point is
+    // closed first and its record reused.
+    std::optional<AppTarget> PlayerTarget(double fx, double fy);
+    // Close App: the window of the running program under the point, which
+    // is marked not running.
+    std::optional<std::uint64_t> CloseAppAt(double fx, double fy);
+    // The program of record `index` runs with this process and window.
+    void MarkAppRunning(std::size_t index, std::int64_t processId, std::uint64_t window);
+    // Processes the shown wall's other records use.
+    std::vector<std::int64_t> ProcessesInUse(std::size_t exceptIndex) const;
+
     // The Set Monitor ID dialog's OK with the digits typed.
     Outcome ChangeMonitorId(std::int32_t oldId, std::string_view digits);
 
