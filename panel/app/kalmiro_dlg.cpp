@@ -1,6 +1,9 @@
 #include "panel/app/kalmiro_dlg.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,17 +13,26 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QVBoxLayout>
+#include <chrono>
+#include <thread>
 
 #include "panel/app/panel_dialogs.h"
 #include "panel/app/panel_widgets.h"
+#include "panel/app/zone_windows.h"
 #include "panel/model/panel_log.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 namespace orv::panel {
 namespace {
 
 constexpr const char* kServerName = "ORVVW";
+// How long Launch looks for a started program's window: 30 x 100 ms.
+constexpr int kWindowSearches = 30;
+constexpr std::chrono::milliseconds kWindowSearchPause{100};
 
 QComboBox* Combo(QWidget* parent, const char* id, const QStringList& items) {
     auto* combo = new QComboBox(parent);
@@ -244,6 +256,7 @@ bool CKalmiroDlg::Start(const std::string& host, std::uint16_t port) {
 }
 
 void CKalmiroDlg::Run(const Outcome& outcome) {
+    CloseWindows(outcome.closeWindows);
     for (const control::Request& request : outcome.requests) {
         if (connection_.Send(request)) continue;
         if (outcome.quietOnSendFailure) break;
@@ -293,6 +306,117 @@ void CKalmiroDlg::ReturnToStrip(std::int32_t monitorId) {
 
 void CKalmiroDlg::MoveZoneBorder(BorderKind kind, Point press, Point release, Size client) {
     if (editor_.MoveZoneBorder(kind, press, release, client)) split_->update();
+}
+
+ZoneWindows* CKalmiroDlg::WallWindows() {
+    // The driver publishes the wall's desktop once it captures it; read it
+    // again until then.
+    if (wallWindows_ != nullptr) return wallWindows_.get();
+    desktop_ = ReadWallDesktop(std::filesystem::path(platform::RuntimeDir()) /
+                               std::string(kWallDesktopFileName));
+    if (!desktop_) {
+        PanelLog("the wall's desktop is not published; no program is placed");
+        return nullptr;
+    }
+    wallWindows_ = ZoneWindows::Open(desktop_->display);
+    return wallWindows_.get();
+}
+
+void CKalmiroDlg::CloseWindows(const std::vector<std::uint64_t>& windows) {
+    if (windows.empty()) return;
+    ZoneWindows* x = WallWindows();
+    if (x == nullptr) return;
+    for (std::uint64_t w : windows) (void)x->Close(w);
+}
+
+bool CKalmiroDlg::Launch(std::size_t index, const QString& program, const QStringList& arguments) {
+    ZoneWindows* x = WallWindows();
+    const PanelWall* wall = editor_.Shown();
+    if (x == nullptr || wall == nullptr || index >= wall->apps.size()) return false;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The zone programs are X11 programs on the wall's display, whatever
+    // the panel itself runs on.
+    env.insert("DISPLAY", QString::fromStdString(desktop_->display));
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    process.setProcessEnvironment(env);
+    process.setProgram(program);
+    process.setArguments(arguments);
+    if (!process.startDetached()) {
+        PanelLog("cannot start %s", program.toUtf8().constData());
+        return false;
+    }
+    // The program needs a moment for its window; look for it a few times
+    // rather than once after a fixed wait, which a loaded machine misses.
+    const std::string name = QFileInfo(program).fileName().toStdString();
+    std::optional<ProgramWindow> found;
+    for (int i = 0; i < kWindowSearches && !found; ++i) {
+        std::this_thread::sleep_for(kWindowSearchPause);
+        found = x->Find(name, editor_.ProcessesInUse(index));
+    }
+    if (!found) {
+        PanelLog("no window of %s yet", name.c_str());
+        return false;
+    }
+    if (!x->Place(found->window, MapZone(wall->apps[index].rect, desktop_->area)) ||
+        !x->SendPlay(found->window)) {
+        (void)x->Close(found->window);
+        return false;
+    }
+    editor_.MarkAppRunning(index, found->processId, found->window);
+    return true;
+}
+
+void CKalmiroDlg::RunZoneCommand(ZoneCommand command, double fx, double fy) {
+    if (command == ZoneCommand::kCloseApp) {
+        if (const auto window = editor_.CloseAppAt(fx, fy)) CloseWindows({*window});
+        return;
+    }
+    if (command == ZoneCommand::kOpenApp) {
+        const auto target = editor_.OpenAppTarget(fx, fy);
+        if (!target || editor_.Shown()->apps[target->index].running) return;
+        if (WallWindows() == nullptr) return;
+        const QString program = programAsker_
+                                    ? programAsker_()
+                                    : QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                                   "Application program(*)");
+        if (!program.isEmpty()) (void)Launch(target->index, program, {});
+        return;
+    }
+    const auto target = editor_.PlayerTarget(fx, fy);
+    if (!target) return;
+    CloseWindows(target->closeWindows);
+    auto player = [](const char* name) {
+        const QString beside =
+            QStandardPaths::findExecutable(name, {QCoreApplication::applicationDirPath()});
+        return beside.isEmpty() ? QStandardPaths::findExecutable(name) : beside;
+    };
+    if (command == ZoneCommand::kPlayVideo) {
+        const QString program = player("tessival");
+        if (program.isEmpty() || !Launch(target->index, program, {})) {
+            ShowMessage(StringId::kVideoAppFailed);
+        }
+        return;
+    }
+    std::optional<PhotoWallChoice> choice;
+    if (photoWallAsker_) {
+        choice = photoWallAsker_();
+    } else {
+        CPhotoWallConfigPage page(this);
+        if (page.exec() == QDialog::Accepted)
+            choice = PhotoWallChoice{page.Folder(), page.Interval()};
+    }
+    if (!choice) return;
+    if (choice->folder.isEmpty()) {
+        ShowMessage(StringId::kNoPhotoFolder);
+        return;
+    }
+    const QString program = player("lumbrae");
+    if (program.isEmpty() ||
+        !Launch(target->index, program,
+                {"--folder", choice->folder, "--interval", QString::number(choice->interval)})) {
+        ShowMessage(StringId::kPhotoAppFailed);
+    }
 }
 
 void CKalmiroDlg::ApplyLanguageChoice(Language chosen) {

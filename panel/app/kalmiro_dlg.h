@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "panel/client/panel_connection.h"
@@ -31,6 +32,9 @@ namespace orv::panel {
 
 class CSplitWnd;
 class CClientListWnd;
+class ZoneWindows;
+
+enum class ZoneCommand { kOpenApp, kCloseApp, kPlayPhotoWall, kPlayVideo };
 
 class CKalmiroDlg : public QDialog {
 public:
@@ -69,6 +73,21 @@ public:
     void ReturnToStrip(std::int32_t monitorId);
     void MoveZoneBorder(BorderKind kind, Point press, Point release, Size client);
     void ChangeMonitorId(std::int32_t oldId, const QString& digits);
+    // A zone program command at (fx, fy), fractions of the shown wall. The
+    // programs run on the wall's desktop (zone_apps.h); the players are
+    // looked for next to this program, then on the PATH.
+    void RunZoneCommand(ZoneCommand command, double fx, double fy);
+
+    // How the photo wall's settings and Open App's program are asked for;
+    // the dialogs unless a test answers instead. Empty: cancelled.
+    struct PhotoWallChoice {
+        QString folder;
+        unsigned interval = 1;
+    };
+    void SetPhotoWallAsker(std::function<std::optional<PhotoWallChoice>()> asker) {
+        photoWallAsker_ = std::move(asker);
+    }
+    void SetProgramAsker(std::function<QString()> asker) { programAsker_ = std::move(asker); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,6 +99,11 @@ private:
     void ConnectionLost();
     void ShowMessage(StringId id);
     void ShowText(const QString& text);
+    // Starts `program` on the wall's desktop for record `index` of the shown
+    // wall and places its window on the zone. False when it was not placed.
+    bool Launch(std::size_t index, const QString& program, const QStringList& arguments);
+    void CloseWindows(const std::vector<std::uint64_t>& windows);
+    ZoneWindows* WallWindows();
     void RefreshControls();
     QString Tr(StringId id) const;
 
@@ -92,6 +116,10 @@ private:
     bool back_ = false;
     std::string serverAddress_ = "127.0.0.1";
     std::function<void(const QString&)> shower_;
+    std::function<std::optional<PhotoWallChoice>()> photoWallAsker_;
+    std::function<QString()> programAsker_;
+    std::optional<WallDesktop> desktop_;
+    std::unique_ptr<ZoneWindows> wallWindows_;
 
     QComboBox* wallCombo_ = nullptr;       // 1005
     QComboBox* pixelCombo_ = nullptr;      // 1052

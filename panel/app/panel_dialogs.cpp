@@ -2,7 +2,9 @@
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -56,6 +58,54 @@ void CSetMonitorId::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Enter:
         case Qt::Key_Escape:
             event->accept();  // swallowed: only the buttons close the dialog
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+// ---------------------------------------------------------------- photo wall
+CPhotoWallConfigPage::CPhotoWallConfigPage(QWidget* parent)
+    : QDialog(parent), folder_(new QLineEdit(this)), interval_(new QLineEdit("1", this)) {
+    setObjectName("135");
+    setWindowTitle("Photo Wall Configure Page");
+    folder_->setObjectName("1044");
+    folder_->setReadOnly(true);
+    interval_->setObjectName("1045");
+    interval_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), interval_));
+    auto* browse = new QPushButton("...", this);
+    browse->setObjectName("1046");
+    browse->setAutoDefault(false);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString folder =
+            QFileDialog::getExistingDirectory(this, "Please select the photo folder", Folder());
+        if (!folder.isEmpty()) folder_->setText(folder);
+    });
+    auto* buttons = OkCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(folder_);
+    folderRow->addWidget(browse);
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->addWidget(interval_);
+    intervalRow->addWidget(new QLabel("seconds", this));
+    auto* layout = new QFormLayout(this);
+    layout->addRow("Choose folder:", folderRow);
+    layout->addRow("Display interval time:", intervalRow);
+    layout->addRow(buttons);
+}
+
+unsigned CPhotoWallConfigPage::Interval() const {
+    return interval_->text().toUInt();
+}
+
+void CPhotoWallConfigPage::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
             return;
         default:
             QDialog::keyPressEvent(event);

@@ -82,6 +82,24 @@ public:
     CAboutDialog(Language language, const platform::Registry& registry, QWidget* parent = nullptr);
 };
 
+// "Photo Wall Configure Page" (135): the pictures' folder (1044, read-only,
+// chosen with "..." 1046) and the seconds per picture (1045, digits only).
+// Enter and Escape do not close it.
+class CPhotoWallConfigPage : public QDialog {
+public:
+    explicit CPhotoWallConfigPage(QWidget* parent = nullptr);
+    QString Folder() const { return folder_->text(); }
+    void SetFolder(const QString& folder) { folder_->setText(folder); }
+    unsigned Interval() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QLineEdit* folder_;
+    QLineEdit* interval_;
+};
+
 // "About Kalmiro" (100): the program and its version.
 class CAboutDlg : public QDialog {
 public:

@@ -269,4 +269,32 @@ void CSplitWnd::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
 }
 
+void CSplitWnd::contextMenuEvent(QContextMenuEvent* event) {
+    if (dialog_.Editor().Shown() == nullptr) return;
+    const double fx = FractionOf(event->pos().x(), width());
+    const double fy = FractionOf(event->pos().y(), height());
+    const Language language = dialog_.UiLanguage();
+    auto text = [language](StringId id) {
+        const std::string_view t = Text(id, language);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    };
+    QMenu menu(this);
+    const struct {
+        const char* id;
+        StringId text;
+        ZoneCommand command;
+    } items[] = {{"32772", StringId::kOpenApp, ZoneCommand::kOpenApp},
+                 {"32773", StringId::kCloseApp, ZoneCommand::kCloseApp},
+                 {"32774", StringId::kPlayPhotoWall, ZoneCommand::kPlayPhotoWall},
+                 {"32775", StringId::kPlayVideo, ZoneCommand::kPlayVideo}};
+    for (const auto& item : items) {
+        QAction* action = menu.addAction(text(item.text));
+        action->setObjectName(item.id);
+        connect(action, &QAction::triggered, this, [this, fx, fy, command = item.command] {
+            dialog_.RunZoneCommand(command, fx, fy);
+        });
+    }
+    menu.exec(event->globalPos());
+}
+
 }  // namespace orv::panel

@@ -9,7 +9,9 @@
 //
 // CSplitWnd, the topology view: the shown wall's cells with their monitors,
 // the grid and the zone lines; drops of free tiles place monitors, drops of
-// cells move or swap them; zone borders move by dragging them.
+// cells move or swap them; zone borders move by dragging them. A right
+// click offers the zone programs (Open App, Close App, Play PtotoWall, Play
+// Video) for the zone under the click.
 //
 // UI thread only.
 #pragma once
@@ -61,6 +63,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     CKalmiroDlg& dialog_;
