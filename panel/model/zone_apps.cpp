@@ -34,7 +34,7 @@ std::optional<WallDesktop> ParseWallDesktop(std::string_view line) {
     if (!(in >> d.display >> x >> y >> w >> h)) return std::nullopt;
     std::string rest;
     if (in >> rest) return std::nullopt;
-    if (d.display.empty() || d.display.front() != ':' || w <= 0 || h <= 0 || x < 0 || y < 0) {
+    if (d.display.find(':') == std::string::npos || w <= 0 || h <= 0 || x < 0 || y < 0) {
         return std::nullopt;
     }
     d.area = Rect{x, y, x + w, y + h};

@@ -49,7 +49,7 @@ inline double FractionOf(int pixel, int extent) {
 inline constexpr std::string_view kWallDesktopFileName = "wall-desktop";
 
 struct WallDesktop {
-    std::string display;  // ":0"
+    std::string display;  // ":0", "host:1.0"
     Rect area;            // in the display's root window
 
     bool operator==(const WallDesktop&) const = default;

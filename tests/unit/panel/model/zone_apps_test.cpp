@@ -16,6 +16,7 @@ TEST(ZoneApps, ZoneUnderAPointIsTheLastHoldingItOrTheWholeWall) {
 }
 
 TEST(ZoneApps, WallDesktopLineAndZoneMapping) {
+    EXPECT_EQ(ParseWallDesktop("localhost:1.0 0 0 640 480")->display, "localhost:1.0");
     const auto d = ParseWallDesktop(":7 100 50 1920 1080");
     ASSERT_TRUE(d);
     EXPECT_EQ(d->display, ":7");
