@@ -102,6 +102,9 @@ void CKalmiroDlg::BuildControls() {
     for (int i = 1; i <= kTemplateCount; ++i) templates << QString("Template %1").arg(i);
     templateCombo_ = Combo(settings, "1024", templates);
     encodeCombo_ = Combo(settings, "1051", {"CPU", "GPU"});
+    cpuEdit_ = new QLineEdit("0", settings);  // the service's 0x44 value
+    cpuEdit_->setObjectName("1040");
+    cpuEdit_->setEnabled(false);
     threadEdit_ = new QLineEdit("1", settings);
     threadEdit_->setObjectName("1012");
     threadEdit_->setValidator(new QIntValidator(0, 99, threadEdit_));
@@ -117,9 +120,8 @@ void CKalmiroDlg::BuildControls() {
     });
     addButton_ = Button(settings, "1038", "+");
     removeButton_ = Button(settings, "1039", "-");
-    for (QWidget* hidden :
-         std::initializer_list<QWidget*>{templateCombo_, encodeCombo_, threadEdit_, threadApply,
-                                         back, addButton_, removeButton_}) {
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             encodeCombo_, cpuEdit_, threadEdit_, threadApply, back, addButton_, removeButton_}) {
         hidden->setVisible(false);
     }
 
@@ -146,6 +148,10 @@ void CKalmiroDlg::BuildControls() {
     grid->addWidget(new QLabel("Bezel compensation:", settings), 3, 0);
     grid->addWidget(bezelEdit_, 3, 1);
     grid->addWidget(bezelApply, 3, 2);
+    // Shown, unlike the original's hidden combo: the zone programs need a
+    // way to a template.
+    grid->addWidget(new QLabel("Zone templates:", settings), 3, 3);
+    grid->addWidget(templateCombo_, 3, 4);
 
     auto* topology = new QGroupBox(Tr(StringId::kTopologyGroup), this);
     topology->setObjectName("1013");
@@ -444,6 +450,7 @@ void CKalmiroDlg::RefreshControls() {
     widthEdit_->setText(QString::number(editor_.MonitorSize().width));
     heightEdit_->setText(QString::number(editor_.MonitorSize().height));
     templateCombo_->setCurrentIndex(editor_.TemplateChoice());
+    cpuEdit_->setText(QString::number(editor_.CpuValue()));
     encodeCombo_->setCurrentText(editor_.EncodeMode() == control::kEncodeGpu ? "GPU" : "CPU");
     threadEdit_->setText(QString::number(editor_.ThreadField()));
     createButton_->setEnabled(state.create);

@@ -132,6 +132,7 @@ private:
     QPushButton* saveButton_ = nullptr;    // 1049
     QComboBox* templateCombo_ = nullptr;   // 1024, hidden
     QComboBox* encodeCombo_ = nullptr;     // 1051, hidden
+    QLineEdit* cpuEdit_ = nullptr;         // 1040, hidden
     QLineEdit* threadEdit_ = nullptr;      // 1012, hidden
     QPushButton* addButton_ = nullptr;     // 1038, hidden
     QPushButton* removeButton_ = nullptr;  // 1039, hidden

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
@@ -158,6 +159,8 @@ private slots:
         StartPanel(true);
         QVERIFY(service_->Send(control::MonitorChange{control::kMonitorArrived, 9}));
         QTRY_VERIFY(dialog_->Editor().Strip().Find(9) != nullptr);
+        QVERIFY(service_->Send(control::CpuValue{42}));
+        QTRY_COMPARE(dialog_->findChild<QLineEdit*>("1040")->text(), QString("42"));
         service_->CloseConnection();
         QTRY_VERIFY(!dialog_->isVisible());
         QCOMPARE(messages_, QStringList{"Server 127.0.0.1@ORVVW has been disconnected!"});
