@@ -10,6 +10,19 @@ bool KnownCodecType(std::uint32_t t) {
     return t == 0 || t == 1 || t == 2 || t == 4 || t == 8 || t == 16;
 }
 
+// A frame index carries the frame number in its upper 24 bits.
+constexpr std::uint32_t kNumberMask = 0xFFFFFF;
+
+std::uint32_t NumberOf(std::uint32_t frameIndex) {
+    return frameIndex >> 8;
+}
+
+// Whether frame number `a` comes after `b`, across a wrap of the 24 bits.
+bool After(std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t ahead = (a - b) & kNumberMask;
+    return ahead != 0 && ahead < (kNumberMask + 1) / 2;
+}
+
 }  // namespace
 
 bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
@@ -42,6 +55,14 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
             return fail("raw picture holds " + std::to_string(parts) + " bytes, " +
                         std::to_string(expected) + " expected");
     }
+    // The back buffer's frame still waits for its show-frame command: keep
+    // its picture before the next frame is drawn over it.
+    if (frameIndex != 0 && monitor.backFrameIndex != 0 &&
+        monitor.backFrameIndex != monitor.frontFrameIndex &&
+        NumberOf(monitor.backFrameIndex) != NumberOf(frameIndex)) {
+        monitor.unshown.push_back({monitor.backFrameIndex, monitor.back});
+        if (monitor.unshown.size() > kMaxUnshownPictures) monitor.unshown.pop_front();
+    }
     monitor.backFrameIndex = frameIndex;
     ++monitor.pictures;
     // Before its first topology the screen has no mode to draw into.
@@ -59,6 +80,24 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
 void ShowFrame(MonitorPicture& monitor) {
     monitor.front = monitor.back;
     monitor.frontFrameIndex = monitor.backFrameIndex;
+    monitor.unshown.clear();
+}
+
+void ShowFrame(MonitorPicture& monitor, std::uint32_t frameNumber) {
+    const std::uint32_t wanted = frameNumber & kNumberMask;
+    if (!After(NumberOf(monitor.backFrameIndex), wanted)) {
+        ShowFrame(monitor);
+        return;
+    }
+    // The back buffer is ahead: the newest unshown picture not after the
+    // wanted frame, if any.
+    auto shown = monitor.unshown.end();
+    for (auto it = monitor.unshown.begin(); it != monitor.unshown.end(); ++it)
+        if (!After(NumberOf(it->frameIndex), wanted)) shown = it;
+    if (shown == monitor.unshown.end()) return;
+    monitor.front = std::move(shown->pixels);
+    monitor.frontFrameIndex = shown->frameIndex;
+    monitor.unshown.erase(monitor.unshown.begin(), shown + 1);
 }
 
 }  // namespace orv::sim

@@ -665,7 +665,10 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
             work.width = it->second.picture.width;
             work.height = it->second.picture.height;
             work.bitsPerPixel = it->second.picture.bitsPerPixel;
+            work.backFrameIndex = it->second.picture.backFrameIndex;
+            work.frontFrameIndex = it->second.picture.frontFrameIndex;
             work.back.swap(it->second.picture.back);
+            work.unshown.swap(it->second.picture.unshown);
         }
     }
     std::string error;
@@ -677,6 +680,7 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
         if (it != monitors_.end()) {
             MonitorPicture& shown = it->second.picture;
             shown.back.swap(work.back);
+            shown.unshown.swap(work.unshown);
             if (work.pictures != 0) {
                 shown.backFrameIndex = work.backFrameIndex;
                 ++shown.pictures;
@@ -708,6 +712,7 @@ void SimAdapter::HandleShowFrame(bytes::ConstBytes p) {
     const std::int64_t nowUs =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
             .count();
+    const std::uint32_t frameNumber = U32(p, adapter::kOffShowFrameNumber);
     MutexLock lock(stateMutex_);
     ++stats_.shows;
     for (const adapter::ScreenEntry& e : topology_) {
@@ -716,7 +721,7 @@ void SimAdapter::HandleShowFrame(bytes::ConstBytes p) {
         if (it == monitors_.end()) continue;
         MonitorPicture& picture = it->second.picture;
         const std::uint32_t before = picture.frontFrameIndex;
-        ShowFrame(picture);
+        ShowFrame(picture, frameNumber);
         if (picture.frontFrameIndex == before || !it->second.plugged) continue;
         std::deque<Flip>& flips = flips_[e.portBit];
         flips.push_back({picture.frontFrameIndex >> 8, nowUs});

@@ -8,6 +8,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/paths.h"
 
 namespace orv::driver {
 namespace {
@@ -19,6 +24,29 @@ std::atomic<bool> gXError{false};
 int RecordXError(Display*, XErrorEvent*) {
     gXError = true;
     return 0;
+}
+
+// Where the captured desktop is published for the panel, which places its
+// zone programs on it: one line "<display> <x> <y> <width> <height>" in the
+// runtime folder (read by the panel's ReadWallDesktop). Written atomically;
+// nothing is written when the runtime folder does not exist.
+std::string WallDesktopPath() {
+    return platform::RuntimeDir() + "/wall-desktop";
+}
+
+bool PublishWallDesktop(const char* display, std::uint32_t width, std::uint32_t height) {
+    const std::string path = WallDesktopPath();
+    if (!std::filesystem::is_directory(std::filesystem::path(path).parent_path())) return false;
+    const std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << display << " 0 0 " << width << " " << height << "\n";
+        out.flush();
+        if (!out) return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temp, path, error);
+    return !error;
 }
 
 class X11Capture final : public FrameSource {
@@ -35,6 +63,10 @@ public:
             XDestroyImage(image_);
         }
         if (shm_.shmaddr && shm_.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm_.shmaddr);
+        if (published_) {
+            std::error_code ignored;
+            std::filesystem::remove(WallDesktopPath(), ignored);
+        }
         XCloseDisplay(display_);
     }
 
@@ -53,6 +85,7 @@ public:
             if (error) *error = "the X display's pixels are not 32-bit BGRX";
             return false;
         }
+        published_ = PublishWallDesktop(DisplayString(display_), width_, height_);
         if (!XShmQueryExtension(display_)) return true;
         image_ = XShmCreateImage(display_, visual, static_cast<unsigned>(depth), ZPixmap, nullptr,
                                  &shm_, width_, height_);
@@ -105,6 +138,7 @@ private:
     XShmSegmentInfo shm_{};
     XImage* image_ = nullptr;  // the shared image, when shared_
     bool shared_ = false;
+    bool published_ = false;  // the wall-desktop file is ours to remove
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "protocol/adapter/packet_header.h"
 #include "sim/adapter/edid.h"
 #include "sim/adapter/frame_decode.h"
 #include "sim/adapter/serial_rom.h"
@@ -244,4 +245,58 @@ TEST(SimFrameDecode, CodecHeaderIsCheckedAgainstPictureAndScreen) {
     EXPECT_TRUE(DecodeFramePicture(m, 0x101, picture(0, 0, 8, 4, 128, 32 + 128), &error));
     ShowFrame(m);
     EXPECT_EQ(m.frontFrameIndex, 0x101u);
+}
+
+// The host sends frame N+1 before the show-frame command for N: each command
+// shows its own frame's picture, never a later one.
+TEST(SimFrameDecode, ShowFrameShowsThePictureOfItsOwnFrame) {
+    MonitorPicture m;
+    m.width = 2;
+    m.height = 1;
+    // A raw 2 x 1 picture in one grey level.
+    auto grey = [](std::uint8_t level) {
+        std::vector<std::uint8_t> p(adapter::kCodecHeaderSize + 8, level);
+        bytes::ByteWriter wr(p);
+        for (std::uint32_t v : {0u, 0u, 0u, 1u, 2u, 8u, 0u, 0u}) wr.U32(v);
+        return p;
+    };
+    auto decode = [&](std::uint32_t number, std::uint8_t level) {
+        std::string error;
+        ASSERT_TRUE(DecodeFramePicture(m, (number << 8) | 1, grey(level), &error)) << error;
+    };
+    decode(1, 10);
+    decode(2, 20);
+    decode(3, 30);
+    ShowFrame(m, 1);
+    EXPECT_EQ(m.frontFrameIndex, 0x101u);
+    EXPECT_EQ(m.front[0], 10);
+    ShowFrame(m, 2);
+    EXPECT_EQ(m.front[0], 20);
+    ShowFrame(m, 3);
+    EXPECT_EQ(m.front[0], 30);
+    EXPECT_TRUE(m.unshown.empty());
+
+    // A show for a frame this monitor got no picture of shows the newest
+    // earlier one; a show older than everything held changes nothing.
+    decode(5, 50);
+    decode(7, 70);
+    ShowFrame(m, 6);
+    EXPECT_EQ(m.front[0], 50);
+    ShowFrame(m, 4);
+    EXPECT_EQ(m.front[0], 50);
+    ShowFrame(m, 7);
+    EXPECT_EQ(m.front[0], 70);
+
+    // Frame numbers wrap at 24 bits: frame 0 comes after 0xFFFFFF.
+    decode(0xFFFFFF, 1);
+    decode(0, 2);
+    ShowFrame(m, 0xFFFFFF);
+    EXPECT_EQ(m.front[0], 1);
+    ShowFrame(m, 0);
+    EXPECT_EQ(m.front[0], 2);
+
+    // The host never keeps more frames in flight than the simulator keeps.
+    for (std::uint32_t n = 10; n < 10 + 2 * kMaxUnshownPictures; ++n)
+        decode(n, static_cast<std::uint8_t>(n));
+    EXPECT_EQ(m.unshown.size(), kMaxUnshownPictures);
 }

@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "codec/decode/picture_decoder.h"
@@ -304,10 +306,20 @@ TEST(DriverX11, CapturesTheDesktopScaledToTheWall) {
     XFillRectangle(x, root, gc, 160, 0, 160, 200);
     XSync(x, False);
 
+    // The capture publishes the desktop it shows for the panel's zone programs.
+    orv::test::TempDir runtime;
+    setenv("ORV_RUNTIME_DIR", runtime.Path().c_str(), 1);
     const WallGeometry wall{640, 200, 2, 1, 0};
     std::string error;
     auto capture = MakeX11Capture(wall, display, &error);
     ASSERT_TRUE(capture) << error;
+    const std::string published = runtime.File("wall-desktop");
+    {
+        std::ifstream in(published);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_EQ(line, display + " 0 0 320 200");
+    }
     Picture p;
     ASSERT_TRUE(capture->Render(0, p));
     ASSERT_EQ(p.width, 640u);
@@ -315,6 +327,8 @@ TEST(DriverX11, CapturesTheDesktopScaledToTheWall) {
     ExpectNear(&p.bgrx[(100 * 640 + 100) * 4], Colour{0xA0, 0x60, 0x20}, 0, "left");
     ExpectNear(&p.bgrx[(100 * 640 + 500) * 4], Colour{0x10, 0x40, 0xC0}, 0, "right");
     capture.reset();
+    EXPECT_FALSE(std::filesystem::exists(published));
+    unsetenv("ORV_RUNTIME_DIR");
     XFreeGC(x, gc);
     XCloseDisplay(x);
     kill(pid, SIGTERM);
