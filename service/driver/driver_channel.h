@@ -139,6 +139,11 @@ public:
     std::uint16_t Port() const { return listener_ ? listener_->Port() : 0; }
     // Set once the first driver completed its greeting; never cleared.
     bool DriverConnected() const { return driverConnected_ != 0; }
+    // Whether a driver connection is open now (cleared when it is lost).
+    bool DriverPresent() const {
+        MutexLock lock(sendMutex_);
+        return connection_ != nullptr;
+    }
     // Stores the panel's mode value and sends it when a driver is connected.
     void SetModeValue(int value);
 
@@ -165,7 +170,7 @@ private:
     Mutex listMutex_;
     std::unique_ptr<COvwUSBDongle> dongle_ GUARDED_BY(listMutex_);
 
-    Mutex sendMutex_ ACQUIRED_AFTER(listMutex_);
+    mutable Mutex sendMutex_ ACQUIRED_AFTER(listMutex_);
     net::TcpConnection* connection_ GUARDED_BY(sendMutex_) = nullptr;
 
     std::thread worker_;

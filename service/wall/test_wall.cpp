@@ -66,7 +66,7 @@ void CTestWallSeam::Run() {
         }
         if (!ui_.WallBuilt()) {
             const driver::COvwCommDriver* channel = ui_.DriverChannel();
-            if (!allPresent || channel == nullptr || !channel->DriverConnected()) continue;
+            if (!allPresent || channel == nullptr || !channel->DriverPresent()) continue;
             const int vwid =
                 ui_.BuildWall(layout_.columns, layout_.rows, layout_.width, layout_.height,
                               layout_.monitorWidth, layout_.monitorHeight);
