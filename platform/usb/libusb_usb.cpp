@@ -2,9 +2,11 @@
 
 #include <libusb.h>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "platform/diag.h"
 #include "platform/usb/setting_table.h"
 
 namespace orv::usb {
@@ -65,6 +67,11 @@ public:
         for (ssize_t i = 0; i < count && handle_ == nullptr; ++i)
             if (LibUsbDevicePath(list[i]) == devicePath) rc = libusb_open(list[i], &handle_);
         libusb_free_device_list(list, 1);
+        if (rc == LIBUSB_ERROR_ACCESS)
+            platform::Diagnostic(
+                "usb: %s: permission denied; the service's user needs access to the adapter's "
+                "device node: install %s (zentrelle -install) and replug the adapter\n",
+                devicePath.c_str(), kUdevRulePath);
         return handle_ != nullptr || Fail(rc);
     }
 
@@ -74,32 +81,21 @@ public:
             return false;
         }
         libusb_set_auto_detach_kernel_driver(handle_, 1);
-        libusb_config_descriptor* config = nullptr;
-        if (int rc = libusb_get_active_config_descriptor(libusb_get_device(handle_), &config);
-            rc != 0)
+        std::vector<UsbInterfaceDescriptors> interfaces;
+        if (int rc = LibUsbInterfaces(libusb_get_device(handle_), interfaces); rc != 0)
             return Fail(rc);
-        std::vector<SettingDescriptor> settings;
-        if (config->bNumInterfaces > 0) {
-            const libusb_interface& iface = config->interface[0];
-            for (int a = 0; a < iface.num_altsetting; ++a) {
-                const libusb_interface_descriptor& alt = iface.altsetting[a];
-                SettingDescriptor s{alt.bAlternateSetting, {}};
-                for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    s.endpoints.push_back(
-                        {alt.endpoint[e].bEndpointAddress,
-                         static_cast<PipeType>(alt.endpoint[e].bmAttributes & 0x03),
-                         alt.endpoint[e].wMaxPacketSize});
-                settings.push_back(std::move(s));
-            }
-        }
-        libusb_free_config_descriptor(config);
-        if (settings.empty()) {
-            SetLastError(platform::kErrorGenFailure);
+        const std::optional<std::uint8_t> number = FindAdapterInterface(interfaces);
+        if (!number) {
+            platform::Diagnostic("usb: %s has no adapter interface\n",
+                                 LibUsbDevicePath(libusb_get_device(handle_)).c_str());
+            SetLastError(platform::kErrorNotSupported);
             return false;
         }
-        if (int rc = libusb_claim_interface(handle_, 0); rc != 0) return Fail(rc);
+        if (int rc = libusb_claim_interface(handle_, *number); rc != 0) return Fail(rc);
+        interface_ = *number;
         claimed_ = true;
-        settings_.Assign(std::move(settings));
+        for (UsbInterfaceDescriptors& iface : interfaces)
+            if (iface.interfaceNumber == interface_) settings_.Assign(std::move(iface.settings));
         return true;
     }
 
@@ -110,7 +106,8 @@ public:
 
     bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override {
         if (!Claimed()) return false;
-        if (int rc = libusb_set_interface_alt_setting(handle_, 0, alternateSetting); rc != 0)
+        if (int rc = libusb_set_interface_alt_setting(handle_, interface_, alternateSetting);
+            rc != 0)
             return Fail(rc);
         return settings_.Select(alternateSetting);
     }
@@ -150,7 +147,7 @@ public:
     }
 
     void Free() override {
-        if (claimed_) libusb_release_interface(handle_, 0);
+        if (claimed_) libusb_release_interface(handle_, interface_);
         claimed_ = false;
         if (handle_ != nullptr) libusb_close(handle_);
         handle_ = nullptr;
@@ -182,6 +179,7 @@ private:
 
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
+    std::uint8_t interface_ = 0;  // the adapter interface, claimed by Initialize
     bool claimed_ = false;
     bool freed_ = false;
     SettingTable settings_;
@@ -191,6 +189,30 @@ private:
 
 std::unique_ptr<Interface> CreateLibUsb() {
     return std::make_unique<LibUsb>();
+}
+
+int LibUsbInterfaces(libusb_device* device, std::vector<UsbInterfaceDescriptors>& interfaces) {
+    interfaces.clear();
+    libusb_config_descriptor* config = nullptr;
+    if (int rc = libusb_get_active_config_descriptor(device, &config); rc != 0) return rc;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& iface = config->interface[i];
+        if (iface.num_altsetting <= 0) continue;
+        UsbInterfaceDescriptors d;
+        d.interfaceNumber = iface.altsetting[0].bInterfaceNumber;
+        for (int a = 0; a < iface.num_altsetting; ++a) {
+            const libusb_interface_descriptor& alt = iface.altsetting[a];
+            SettingDescriptor s{alt.bAlternateSetting, {}};
+            for (int e = 0; e < alt.bNumEndpoints; ++e)
+                s.endpoints.push_back({alt.endpoint[e].bEndpointAddress,
+                                       static_cast<PipeType>(alt.endpoint[e].bmAttributes & 0x03),
+                                       alt.endpoint[e].wMaxPacketSize});
+            d.settings.push_back(std::move(s));
+        }
+        interfaces.push_back(std::move(d));
+    }
+    libusb_free_config_descriptor(config);
+    return 0;
 }
 
 std::string LibUsbDevicePath(libusb_device* device) {
