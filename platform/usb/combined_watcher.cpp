@@ -1,5 +1,6 @@
 // Several device watchers followed as one.
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "common/thread_annotations.h"
@@ -16,6 +17,8 @@ public:
     ~CombinedDeviceWatcher() override { Stop(); }
 
     std::vector<std::string> Enumerate() const override {
+        if (started_ && !reported_.exchange(true))
+            for (const std::string& line : status_) Diagnostic("%s", line.c_str());
         std::vector<std::string> paths;
         for (const NamedDeviceWatcher& m : members_) {
             std::vector<std::string> more = m.watcher->Enumerate();
@@ -28,6 +31,7 @@ public:
     bool Start(Callback callback) override {
         if (started_) return false;
         callback_ = std::move(callback);
+        status_.clear();
         bool any = false;
         for (NamedDeviceWatcher& m : members_) {
             // Each member calls from its own thread: one event at a time.
@@ -35,13 +39,14 @@ public:
                     MutexLock lock(callbackMutex_);
                     callback_(event);
                 })) {
-                Diagnostic("devices: following %s\n", m.name.c_str());
+                status_.push_back("devices: following " + m.name + "\n");
                 any = true;
             } else {
-                Diagnostic("devices: not following %s (it cannot start)\n", m.name.c_str());
+                status_.push_back("devices: not following " + m.name + " (it cannot start)\n");
             }
         }
         started_ = any;
+        reported_ = false;
         return any;
     }
 
@@ -53,6 +58,10 @@ public:
 private:
     std::vector<NamedDeviceWatcher> members_;
     bool started_ = false;
+    // What Start made of each member, reported by the first Enumerate after
+    // it (the service's start-up enumeration, which its log begins with).
+    std::vector<std::string> status_;
+    mutable std::atomic<bool> reported_{false};
     Mutex callbackMutex_;
     Callback callback_;  // set by Start before any member runs
 };

@@ -23,14 +23,16 @@ std::unique_ptr<DeviceWatcher> CreateBusDeviceWatcher(std::string folder = {});
 // Start) and that have the adapter interface (usb::FindAdapterInterface);
 // listed devices without it are ignored with a diagnostic. Device paths
 // "libusb:<bus>-<port path>" (what the libusb backend of usb::Interface
-// opens). Start fails, with a diagnostic, where libusb cannot start (no
-// usbfs) or has no hotplug support. The thread is "orv-usbwatch".
+// opens). Start fails where libusb cannot start or has no hotplug support.
+// The thread is "orv-usbwatch".
 std::unique_ptr<DeviceWatcher> CreateLibUsbDeviceWatcher();
 
 // Watchers followed together: Enumerate lists the devices of all (sorted),
-// Start starts each and succeeds when at least one starts (a diagnostic
-// names each followed and each failed member), events of all members reach
-// the callback one at a time. The members' device paths must not overlap.
+// Start starts each and succeeds when at least one starts, events of all
+// members reach the callback one at a time. The first Enumerate after Start
+// names, in diagnostics, each member followed and each that failed to start
+// (so that they come in the service log after its start line). The members'
+// device paths must not overlap.
 struct NamedDeviceWatcher {
     std::string name;  // for diagnostics ("the simulated bus")
     std::unique_ptr<DeviceWatcher> watcher;

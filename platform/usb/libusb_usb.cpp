@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/diag.h"
+#include "platform/paths.h"
 #include "platform/usb/setting_table.h"
 
 namespace orv::usb {
@@ -71,7 +72,7 @@ public:
             platform::Diagnostic(
                 "usb: %s: permission denied; the service's user needs access to the adapter's "
                 "device node: install %s (zentrelle -install) and replug the adapter\n",
-                devicePath.c_str(), kUdevRulePath);
+                devicePath.c_str(), platform::UdevRulePath().c_str());
         return handle_ != nullptr || Fail(rc);
     }
 

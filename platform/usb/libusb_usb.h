@@ -26,10 +26,6 @@ namespace orv::usb {
 
 std::unique_ptr<Interface> CreateLibUsb();
 
-// Where zentrelle -install puts the udev rule that lets the service open
-// the adapters (packaging/udev/ in the source tree).
-inline constexpr char kUdevRulePath[] = "/etc/udev/rules.d/70-orv-videowall.rules";
-
 // The interfaces of the device's active configuration; 0 or a libusb error.
 int LibUsbInterfaces(libusb_device* device, std::vector<UsbInterfaceDescriptors>& interfaces);
 

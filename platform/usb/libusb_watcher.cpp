@@ -40,12 +40,8 @@ public:
 
     bool Start(Callback callback) override {
         if (thread_.joinable()) return false;
-        if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
-            Diagnostic("usb: this libusb has no hotplug support\n");
-            return false;
-        }
-        if (const int rc = libusb_init(&context_); rc != 0) {
-            Diagnostic("usb: libusb cannot start: %s\n", libusb_strerror(rc));
+        if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return false;
+        if (libusb_init(&context_) != 0) {
             context_ = nullptr;
             return false;
         }
@@ -63,7 +59,6 @@ public:
                 static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY,
                 LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, &LibUsbDeviceWatcher::OnHotplug,
                 this, &registration_) != LIBUSB_SUCCESS) {
-            Diagnostic("usb: libusb refused the hotplug callback\n");
             libusb_exit(context_);
             context_ = nullptr;
             return false;
