@@ -14,10 +14,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/usb/device_watchers.h"
@@ -77,6 +79,23 @@ public:
         g_object_unref(handler_);
     }
     UMockdevIoctlBase* Handler() const { return handler_; }
+
+    // The device is unplugged: URBs waiting end with -ENODEV, later requests
+    // fail with ENODEV, as usbdevfs does for a device that went away.
+    void Vanish() {
+        std::lock_guard lock(mutex_);
+        gone_ = true;
+        for (Urb& u : pending_) {
+            u.status = -ENODEV;
+            done_.push_back(std::move(u));
+        }
+        pending_.clear();
+    }
+    // The next URB submitted on `endpoint` ends with a stall (-EPIPE).
+    void StallNext(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        stall_ = endpoint;
+    }
     std::uint64_t Submitted() const { return submitted_; }
 
 private:
@@ -86,7 +105,13 @@ private:
 
     gboolean Handle(UMockdevIoctlClient* client) {
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-        switch (umockdev_ioctl_client_get_request(client)) {
+        const unsigned long request = umockdev_ioctl_client_get_request(client);
+        if (Gone() && request != USBDEVFS_REAPURB && request != USBDEVFS_REAPURBNDELAY &&
+            request != USBDEVFS_RELEASEINTERFACE && request != USBDEVFS_IOCTL) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return TRUE;
+        }
+        switch (request) {
             case USBDEVFS_GET_CAPABILITIES: {
                 UMockdevIoctlData* d =
                     umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
@@ -154,6 +179,16 @@ private:
         }
         ++submitted_;
         Urb u{data, urb->endpoint, static_cast<std::uint32_t>(urb->buffer_length), {}, 0};
+        {
+            std::lock_guard lock(mutex_);
+            if (stall_ == u.endpoint) {
+                stall_ = 0;
+                u.status = -EPIPE;
+                done_.push_back(std::move(u));
+                umockdev_ioctl_client_complete(client, 0, 0);
+                return TRUE;
+            }
+        }
         // The buffer becomes part of `data`: written back when it is reaped.
         UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
             data, G_STRUCT_OFFSET(usbdevfs_urb, buffer), u.length, nullptr);
@@ -241,6 +276,11 @@ private:
         }
     }
 
+    bool Gone() {
+        std::lock_guard lock(mutex_);
+        return gone_;
+    }
+
     Urb* FirstPending(std::uint8_t endpoint) {
         for (Urb& u : pending_)
             if (u.endpoint == endpoint) return &u;
@@ -253,6 +293,8 @@ private:
     std::condition_variable cv_;
     std::deque<Urb> pending_;  // IN URBs waiting for data
     std::deque<Urb> done_;     // URBs to reap, oldest first
+    bool gone_ = false;
+    std::uint8_t stall_ = 0;  // the endpoint whose next URB stalls
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> submitted_{0};
     std::vector<std::thread> readers_;
@@ -277,6 +319,8 @@ protected:
 
     // A simulated adapter's bus socket, reached through a mocked USB device
     // at bus 1, port `port`, with `configuration` as its descriptors.
+    static std::string SysPath(int port) { return "/sys/devices/usb1/1-" + std::to_string(port); }
+
     void AddUsbDevice(int port, const std::string& socketPath, const char* configuration) {
         auto device = usb::CreateInterfaceFor(socketPath);
         ASSERT_TRUE(device->Open(socketPath) && device->Initialize());
@@ -310,8 +354,40 @@ protected:
         ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_, record.c_str(), nullptr));
     }
 
+    // The device's removal as udev reports it, then its sysfs entry goes.
+    void RemoveUsbDevice(int port) {
+        umockdev_testbed_uevent(testbed_, SysPath(port).c_str(), "remove");
+        umockdev_testbed_remove_device(testbed_, SysPath(port).c_str());
+    }
+
     UMockdevTestbed* testbed_ = nullptr;
     std::vector<std::unique_ptr<MockAdapterNode>> nodes_;
+};
+
+// Collects a watcher's broadcasts for the test thread.
+class Events {
+public:
+    void Push(const platform::DeviceBroadcast& b) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(b);
+        }
+        cv_.notify_all();
+    }
+    // The next one, or nothing after `wait`.
+    std::optional<platform::DeviceBroadcast> Next(
+        std::chrono::milliseconds wait = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, wait, [&] { return !events_.empty(); })) return std::nullopt;
+        platform::DeviceBroadcast b = events_.front();
+        events_.pop_front();
+        return b;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<platform::DeviceBroadcast> events_;
 };
 
 }  // namespace
@@ -336,4 +412,77 @@ TEST_F(LibUsbAdapterTest, EnumeratesTheAdapterAndExchangesAVersionQueryOverLibUs
     EXPECT_GE(nodes_[0]->Submitted(), 2u);
     EXPECT_EQ(adapter.Stats().violations, 0u);
     EXPECT_EQ(other.Stats().packets, 0u);
+}
+
+TEST_F(LibUsbAdapterTest, HotplugReportsAdaptersArrivingAndLeavingAndNothingElse) {
+    AddAdapter("real", {0x01});
+    AddAdapter("other", {});
+    const auto watcher = platform::CreateLibUsbDeviceWatcher();
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const platform::DeviceBroadcast& b) { events.Push(b); }));
+
+    AddUsbDevice(2, BusPath("other"), kTwoPipeConfiguration);
+    umockdev_testbed_uevent(testbed_, SysPath(2).c_str(), "add");
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    umockdev_testbed_uevent(testbed_, SysPath(1).c_str(), "add");
+    auto e = events.Next();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(e->name, "libusb:1-1");
+    EXPECT_EQ(e->classGuid, platform::kAdapterInterfaceClass);
+
+    // The path the arrival named is what the link opens.
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect(e->name), 0);
+    link.Disconnect();
+
+    RemoveUsbDevice(2);
+    RemoveUsbDevice(1);
+    e = events.Next();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventType, platform::kDbtDeviceRemoveComplete);
+    EXPECT_EQ(e->name, "libusb:1-1");
+    watcher->Stop();
+    EXPECT_FALSE(events.Next(std::chrono::milliseconds(0)));
+}
+
+TEST_F(LibUsbAdapterTest, AStallOrAVanishedDeviceBreaksTheLinkAtOnce) {
+    AddAdapter("real", {0x01});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+
+    {
+        link::COvwCommUSB link;
+        ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+        nodes_[0]->StallNext(0x82);
+        std::string version;
+        EXPECT_NE(orv::testing::QueryVersionOnly(link, version), 0);
+        std::uint8_t byte = 0;
+        std::uint32_t length = 1;
+        EXPECT_EQ(link.Write(0x02, &byte, length), -1);  // broken: nothing reaches the device
+        link.Disconnect();
+    }
+
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+    // The notification reader waits on 0x81 when the adapter goes.
+    std::atomic<int> result{1};
+    std::thread reader([&] {
+        std::vector<std::uint8_t> buffer(1 << 20);
+        std::uint32_t length = 0;
+        do {
+            length = static_cast<std::uint32_t>(buffer.size());
+            result = link.Read(0x81, buffer.data(), length);
+        } while (result == 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    nodes_[0]->Vanish();
+    reader.join();
+    EXPECT_EQ(result, -1);
+    // Not the three read time-outs: the device's absence ends the read.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    std::uint8_t byte = 0;
+    std::uint32_t length = 1;
+    EXPECT_EQ(link.Write(0x02, &byte, length), -1);
+    link.Disconnect();
 }
