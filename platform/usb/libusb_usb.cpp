@@ -2,10 +2,12 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "common/thread_annotations.h"
 #include "platform/diag.h"
 #include "platform/paths.h"
 #include "platform/usb/setting_table.h"
@@ -35,6 +37,21 @@ ErrorCode FromLibUsb(int rc) {
         case LIBUSB_ERROR_NOT_SUPPORTED:
             return platform::kErrorNotSupported;
         default:
+            return platform::kErrorGenFailure;
+    }
+}
+
+ErrorCode FromTransferStatus(libusb_transfer_status status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return platform::kErrorSemTimeout;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return platform::kErrorMoreData;
+        default:  // a stall, an error on the bus
             return platform::kErrorGenFailure;
     }
 }
@@ -140,7 +157,10 @@ public:
     }
 
     bool AbortPipe(std::uint8_t pipeId) override {
-        return Claimed() && settings_.CheckPipe(pipeId);
+        if (!Claimed() || !settings_.CheckPipe(pipeId)) return false;
+        MutexLock lock(transfersMutex_);
+        CancelTransfers(pipeId);
+        return true;
     }
 
     bool FlushPipe(std::uint8_t pipeId) override {
@@ -148,6 +168,13 @@ public:
     }
 
     void Free() override {
+        {
+            // Transfers under way end (995) before the handle goes.
+            MutexLock lock(transfersMutex_);
+            freeing_ = true;
+            CancelTransfers(0);
+            while (!inFlight_.empty()) transfersDone_.Wait(transfersMutex_);
+        }
         if (claimed_) libusb_release_interface(handle_, interface_);
         claimed_ = false;
         if (handle_ != nullptr) libusb_close(handle_);
@@ -163,6 +190,8 @@ private:
         return claimed_ && !freed_;
     }
 
+    // One asynchronous transfer, waited for on this thread: AbortPipe and
+    // Free can cancel it from another thread.
     bool Bulk(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
               std::uint32_t& transferred, bool in) {
         transferred = 0;
@@ -171,11 +200,58 @@ private:
             SetLastError(platform::kErrorInvalidParameter);
             return false;
         }
-        int done = 0;
-        const int rc = libusb_bulk_transfer(handle_, pipeId, buffer, static_cast<int>(length),
-                                            &done, settings_.TimeoutMs(pipeId));
-        transferred = rc == 0 ? static_cast<std::uint32_t>(done) : 0;
-        return rc == 0 || Fail(rc);
+        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        if (transfer == nullptr) return Fail(LIBUSB_ERROR_NO_MEM);
+        int completed = 0;
+        libusb_fill_bulk_transfer(transfer, handle_, pipeId, buffer, static_cast<int>(length),
+                                  &LibUsb::OnTransferDone, &completed, settings_.TimeoutMs(pipeId));
+        {
+            MutexLock lock(transfersMutex_);
+            if (freeing_) {
+                libusb_free_transfer(transfer);
+                SetLastError(platform::kErrorOperationAborted);
+                return false;
+            }
+            if (const int rc = libusb_submit_transfer(transfer); rc != 0) {
+                libusb_free_transfer(transfer);
+                return Fail(rc);
+            }
+            inFlight_.push_back(transfer);
+        }
+        while (completed == 0)
+            if (const int rc = libusb_handle_events_completed(context_, &completed);
+                rc != 0 && rc != LIBUSB_ERROR_INTERRUPTED)
+                break;
+        const libusb_transfer_status status = transfer->status;
+        const int done = transfer->actual_length;
+        {
+            MutexLock lock(transfersMutex_);
+            inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), transfer));
+            if (completed != 0) libusb_free_transfer(transfer);
+        }
+        transfersDone_.NotifyAll();
+        if (completed == 0) {
+            // Event handling failed: the transfer is leaked rather than freed
+            // while libusb may still complete it.
+            SetLastError(platform::kErrorGenFailure);
+            return false;
+        }
+        if (status != LIBUSB_TRANSFER_COMPLETED) {
+            SetLastError(FromTransferStatus(status));
+            return false;
+        }
+        transferred = static_cast<std::uint32_t>(done);
+        return true;
+    }
+
+    static void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
+        *static_cast<int*>(transfer->user_data) = 1;
+    }
+
+    // Cancels the transfers on `pipeId` (every pipe when 0).
+    void CancelTransfers(std::uint8_t pipeId) REQUIRES(transfersMutex_) {
+        for (libusb_transfer* t : inFlight_)
+            if (pipeId == 0 || t->endpoint == pipeId) libusb_cancel_transfer(t);
     }
 
     libusb_context* context_ = nullptr;
@@ -184,6 +260,10 @@ private:
     bool claimed_ = false;
     bool freed_ = false;
     SettingTable settings_;
+    Mutex transfersMutex_;
+    CondVar transfersDone_;  // a transfer left inFlight_
+    std::vector<libusb_transfer*> inFlight_ GUARDED_BY(transfersMutex_);
+    bool freeing_ GUARDED_BY(transfersMutex_) = false;
 };
 
 }  // namespace

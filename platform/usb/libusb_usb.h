@@ -7,10 +7,12 @@
 // the pipe's time-out. Open reports a device node the process may not open
 // through platform::Diagnostic, naming the udev rule that grants access.
 //
-// Kept simple, and only built here (no hardware to test it on): AbortPipe and
-// FlushPipe succeed without effect, since a synchronous libusb transfer cannot
-// be aborted from another thread, so Free must only be called once no other
-// thread is inside a transfer.
+// Transfers are submitted asynchronously and waited for by the calling thread
+// (which runs libusb's event handling meanwhile), so that AbortPipe cancels
+// the transfers on a pipe (they fail with 995) and Free, called while other
+// threads wait in transfers, cancels them and waits until they have ended.
+// FlushPipe succeeds without effect: nothing is buffered on the host side.
+// Lock: transfersMutex_ guards the transfers under way (no other lock).
 #pragma once
 
 #include <memory>

@@ -22,14 +22,18 @@
 #include <optional>
 #include <thread>
 
+#include "platform/paths.h"
 #include "platform/usb/device_watchers.h"
 #include "platform/usb/usb_interface.h"
+#include "service/device/device_manager.h"
 #include "service/link/comm_usb.h"
+#include "service/wall/ui.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
 using namespace orv;
+using orv::testing::Eventually;
 
 // Device descriptor: USB 2.0, max packet 64 on endpoint 0, vendor 3f7a,
 // product 5e21, one configuration.
@@ -485,4 +489,75 @@ TEST_F(LibUsbAdapterTest, AStallOrAVanishedDeviceBreaksTheLinkAtOnce) {
     std::uint32_t length = 1;
     EXPECT_EQ(link.Write(0x02, &byte, length), -1);
     link.Disconnect();
+}
+
+TEST_F(LibUsbAdapterTest, AReadThatTimesOutIsCancelledAndThePipeStaysUsable) {
+    sim::SimAdapter& adapter = AddAdapter("real", {});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    auto usb = usb::CreateInterfaceFor("libusb:1-1");
+    ASSERT_TRUE(usb->Open("libusb:1-1") && usb->Initialize());
+    ASSERT_TRUE(usb->SetCurrentAlternateSetting(0));
+    ASSERT_TRUE(usb->SetPipePolicy(0x82, usb::PipePolicy::kPipeTransferTimeout, 100));
+    std::vector<std::uint8_t> reply(adapter::kVersionReplyBuffer);
+    std::uint32_t got = 0;
+    // Nothing was asked: no reply comes.
+    EXPECT_FALSE(usb->ReadPipe(0x82, reply.data(), static_cast<std::uint32_t>(reply.size()), got));
+    EXPECT_EQ(usb::LastError(), platform::kErrorSemTimeout);
+
+    const adapter::Packet query = adapter::BuildVersionQuery(adapter::kVersionFirmware);
+    std::uint32_t sent = 0;
+    ASSERT_TRUE(usb->WritePipe(0x02, query.data(), static_cast<std::uint32_t>(query.size()), sent));
+    EXPECT_EQ(sent, query.size());
+    ASSERT_TRUE(usb->ReadPipe(0x82, reply.data(), static_cast<std::uint32_t>(reply.size()), got));
+    EXPECT_EQ(adapter::CheckVersionReply(0, bytes::ConstBytes(reply).first(got),
+                                         adapter::kVersionFirmware),
+              adapter::ReplyFault::kNone);
+    usb->Free();
+    EXPECT_EQ(adapter.Stats().violations, 0u);
+}
+
+// The device manager with the service's libusb watcher: the adapter present
+// at start and one arriving later come up with their monitors numbered; the
+// late one leaves again on its removal.
+TEST_F(LibUsbAdapterTest, TheDeviceManagerRunsAdaptersOverLibUsb) {
+    sim::SimAdapter& early = AddAdapter("early", {0x01, 0x04});
+    sim::SimAdapter& late = AddAdapter("late", {0x01});
+    AddUsbDevice(1, BusPath("early"), kAdapterConfiguration);
+    const auto watcher = platform::CreateLibUsbDeviceWatcher();
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const platform::DeviceBroadcast& b) { events.Push(b); }));
+
+    device::DeviceManagerServices services;
+    services.enumerate = [&] { return watcher->Enumerate(); };
+    services.versionCheck = orv::testing::QueryVersionOnly;
+    services.compressionCode = [] { return 224u; };
+    services.batchDelay = std::chrono::milliseconds(1);
+    services.makeWall = [] { return std::make_unique<wall::COvwUI>(platform::ConfigFilePath()); };
+    device::COvwDeviceManager manager(std::move(services));
+    manager.Start();
+    ASSERT_EQ(manager.AdapterCount(), 1u);
+    ASSERT_NE(manager.AdapterByPath("libusb:1-1"), nullptr);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(2) != nullptr; }));
+
+    AddUsbDevice(2, BusPath("late"), kAdapterConfiguration);
+    umockdev_testbed_uevent(testbed_, SysPath(2).c_str(), "add");
+    auto e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(manager.USBAdapterPlugIn(e->name), 1);
+    EXPECT_EQ(manager.AdapterCount(), 2u);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) != nullptr; }));
+
+    RemoveUsbDevice(2);
+    e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceRemoveComplete);
+    EXPECT_EQ(manager.USBAdapterPlugOut(e->name), 1);
+    EXPECT_EQ(manager.AdapterCount(), 1u);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) == nullptr; }));
+
+    manager.Stop();
+    watcher->Stop();
+    EXPECT_EQ(early.Stats().violations, 0u) << early.RecentViolations().front();
+    EXPECT_EQ(late.Stats().violations, 0u) << late.RecentViolations().front();
 }
