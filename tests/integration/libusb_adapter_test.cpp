@@ -26,9 +26,11 @@
 #include "platform/usb/device_watchers.h"
 #include "platform/usb/usb_interface.h"
 #include "service/device/device_manager.h"
+#include "service/firmware/firmware_updater.h"
 #include "service/link/comm_usb.h"
 #include "service/wall/ui.h"
 #include "tests/support/sim_fixture.h"
+#include "tools/orvfwtool/sample_images.h"
 
 namespace {
 
@@ -560,4 +562,34 @@ TEST_F(LibUsbAdapterTest, TheDeviceManagerRunsAdaptersOverLibUsb) {
     watcher->Stop();
     EXPECT_EQ(early.Stats().violations, 0u) << early.RecentViolations().front();
     EXPECT_EQ(late.Stats().violations, 0u) << late.RecentViolations().front();
+}
+
+// A full serial-ROM update (erase, page writes, read-back) over libusb: the
+// adapter reports the new version and saw no protocol violation.
+TEST_F(LibUsbAdapterTest, TheSampleFirmwareUpdatesAnAdapterOverLibUsb) {
+    sim::SimConfig config;
+    config.busDir = (root_ / "usb").string();
+    config.romDir = (root_ / "rom").string();
+    config.adapters.push_back({});
+    config.adapters[0].name = "fw";
+    std::string error;
+    ASSERT_TRUE(sim::FinishConfig(config, &error)) << error;
+    auto adapter = sim::SimAdapter::Create(config.adapters[0], 0, config.busDir, &error);
+    ASSERT_TRUE(adapter && adapter->Attach(&error)) << error;
+    AddUsbDevice(1, BusPath("fw"), kAdapterConfiguration);
+    ASSERT_TRUE(fwtool::Install(platform::DefaultFirmwareDir(), platform::RegistryFilePath(),
+                                "00.00.1400.0003", 2, &error))
+        << error;
+
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+    std::string version;
+    EXPECT_EQ(firmware::CheckAdapterFirmware(link, version), 0);
+    EXPECT_EQ(version, "v 00.00.1400.0001");
+    EXPECT_GT(adapter->Stats().romWrites, 0u);
+    EXPECT_EQ(adapter->Rom().FirmwareVersionTag(), "v 00.00.1400.0003");
+    EXPECT_EQ(firmware::CheckAdapterFirmware(link, version), 0);
+    EXPECT_EQ(version, "v 00.00.1400.0003");
+    link.Disconnect();
+    EXPECT_EQ(adapter->Stats().violations, 0u) << adapter->RecentViolations().front();
 }
