@@ -5,6 +5,8 @@
 // Runs under umockdev-wrapper (CTest starts it so); started otherwise it
 // skips.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/diag.h"
 #include "platform/paths.h"
 #include "platform/usb/device_watchers.h"
 #include "platform/usb/usb_interface.h"
@@ -275,4 +278,34 @@ TEST_F(LibUsbAdapterTest, TheSampleFirmwareUpdatesAnAdapterOverLibUsb) {
     EXPECT_EQ(version, "v 00.00.1400.0003");
     link.Disconnect();
     EXPECT_EQ(adapter->Stats().violations, 0u) << adapter->RecentViolations().front();
+}
+
+namespace {
+
+std::mutex g_diagnosticsMutex;
+std::string g_diagnostics;
+
+void CollectDiagnostic(const char* line) {
+    std::lock_guard lock(g_diagnosticsMutex);
+    g_diagnostics += line;
+}
+
+}  // namespace
+
+// A device node the process may not open: the link fails and the log line
+// says which udev rule grants access. Root opens any node, so this needs an
+// ordinary account.
+TEST_F(LibUsbAdapterTest, ADeviceThatMayNotBeOpenedNamesTheUdevRule) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may open any device node";
+    AddAdapter("real", {});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    ASSERT_EQ(chmod(bed_->NodeFile(1).c_str(), 0), 0);
+    platform::SetDiagnosticSink(CollectDiagnostic);
+    link::COvwCommUSB link;
+    EXPECT_NE(link.Connect("libusb:1-1"), 0);
+    platform::SetDiagnosticSink(nullptr);
+    std::lock_guard lock(g_diagnosticsMutex);
+    EXPECT_NE(g_diagnostics.find("usb: libusb:1-1: permission denied"), std::string::npos)
+        << g_diagnostics;
+    EXPECT_NE(g_diagnostics.find(platform::UdevRulePath()), std::string::npos) << g_diagnostics;
 }

@@ -356,6 +356,15 @@ public:
         umockdev_testbed_remove_device(testbed_, SysPath(port).c_str());
     }
 
+    // The device node's file in the test bed (what an open of
+    // /dev/bus/usb/001/<n> reaches), e.g. to change its permissions.
+    std::string NodeFile(int port) const {
+        gchar* root = umockdev_testbed_get_root_dir(testbed_);
+        std::string path = std::string(root) + "/dev/bus/usb/001/00" + std::to_string(port + 1);
+        g_free(root);
+        return path;
+    }
+
     // The nodes in the order their devices were added.
     MockAdapterNode& Node(std::size_t i) { return *nodes_.at(i); }
 
