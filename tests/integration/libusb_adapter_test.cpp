@@ -5,6 +5,7 @@
 // Runs under umockdev-wrapper (CTest starts it so); started otherwise it
 // skips.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "service/firmware/firmware_updater.h"
 #include "service/link/comm_usb.h"
 #include "service/wall/ui.h"
+#include "tests/support/child_process.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/umockdev_bed.h"
 #include "tools/orvfwtool/sample_images.h"
@@ -308,4 +310,54 @@ TEST_F(LibUsbAdapterTest, ADeviceThatMayNotBeOpenedNamesTheUdevRule) {
     EXPECT_NE(g_diagnostics.find("usb: libusb:1-1: permission denied"), std::string::npos)
         << g_diagnostics;
     EXPECT_NE(g_diagnostics.find(platform::UdevRulePath()), std::string::npos) << g_diagnostics;
+}
+
+// The service itself over libusb: zentrelle as a child process sees the
+// mocked devices (it inherits the preload library and the test bed's
+// folder) while this process serves them. The adapter present at start and
+// one plugged in later are started and show their monitors' identification pictures; the late one's
+// removal takes it out again.
+TEST_F(LibUsbAdapterTest, TheServiceFollowsRealUsbAdapters) {
+    sim::SimAdapter& early = AddAdapter("early", {0x01});
+    sim::SimAdapter& late = AddAdapter("late", {0x01, 0x04});
+    AddUsbDevice(1, BusPath("early"), kAdapterConfiguration);
+    // The service's own bus folder is elsewhere: it must not find the
+    // simulated adapters' sockets on the simulated bus as well.
+    std::filesystem::create_directories(root_ / "run");
+    std::filesystem::create_directories(root_ / "systemctl");
+    const std::map<std::string, std::string> env = {
+        {"ORV_ROOT", root_.string()},
+        {"ORV_RUNTIME_DIR", (root_ / "run").string()},
+        {"ORV_IPC_NAMESPACE", "libusb" + std::to_string(getpid())},
+        {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
+        {"FAKE_SYSTEMCTL_STATE", (root_ / "systemctl").string()}};
+    const std::string log = (root_ / "var/log/orv-videowall/ServiceManager.log.txt").string();
+    orv::testing::ChildProcess service({ZENTRELLE}, env);
+    ASSERT_TRUE(service.Started());
+    const auto logCount = [&](const std::string& needle) {
+        const std::string text = orv::testing::ReadFile(log);
+        std::size_t n = 0;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    };
+    using namespace std::chrono_literals;
+    EXPECT_TRUE(Eventually([&] { return logCount("--COvwDeviceManager::Start()--") == 1; }, 30s));
+    EXPECT_EQ(logCount("devices: following USB adapters (libusb hotplug)"), 1u);
+    EXPECT_TRUE(Eventually([&] { return early.Stats().frames > 0; }, 30s));
+
+    AddUsbDevice(2, BusPath("late"), kAdapterConfiguration);
+    bed_->Uevent(2, "add");
+    EXPECT_TRUE(Eventually(
+        [&] { return logCount("--COvwDeviceManager::USBAdapterPlugIn()--") == 1; }, 30s));
+    EXPECT_TRUE(Eventually([&] { return late.Stats().frames > 0; }, 30s));
+
+    bed_->RemoveUsbDevice(2);
+    EXPECT_TRUE(Eventually(
+        [&] { return logCount("--COvwDeviceManager::USBAdapterPlugOut()--") == 1; }, 30s));
+
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.Wait(40s), 0);
+    EXPECT_EQ(early.Stats().violations, 0u) << early.RecentViolations().front();
+    EXPECT_EQ(late.Stats().violations, 0u) << late.RecentViolations().front();
 }
