@@ -250,26 +250,36 @@ private:
     }
 
     // Waits for an IN URB on `endpoint`, reads the adapter's next transfer
-    // on it and completes the URB. A URB discarded meanwhile loses the data.
+    // on it and completes the URB. Data read for a URB that was discarded
+    // meanwhile goes to the next one, as a device keeps what it had not sent.
     void Reader(std::uint8_t endpoint) {
         std::vector<std::uint8_t> buffer;
+        bool held = false;  // `buffer` holds a transfer nobody took yet
         while (!stopping_) {
-            UMockdevIoctlData* wanted = nullptr;
             {
                 std::unique_lock lock(mutex_);
                 cv_.wait(lock, [&] { return stopping_ || FirstPending(endpoint) != nullptr; });
                 if (stopping_) return;
-                wanted = FirstPending(endpoint)->data;
-                buffer.resize(FirstPending(endpoint)->length);
+                if (!held) buffer.resize(FirstPending(endpoint)->length);
             }
-            std::uint32_t got = 0;
-            if (!device_->ReadPipe(endpoint, buffer.data(),
-                                   static_cast<std::uint32_t>(buffer.size()), got))
-                continue;  // the pipe's short time-out: look again
+            if (!held) {
+                std::uint32_t got = 0;
+                if (!device_->ReadPipe(endpoint, buffer.data(),
+                                       static_cast<std::uint32_t>(buffer.size()), got))
+                    continue;  // the pipe's short time-out: look again
+                buffer.resize(got);
+                held = true;
+            }
             std::lock_guard lock(mutex_);
             Urb* u = FirstPending(endpoint);
-            if (u == nullptr || u->data != wanted) continue;
-            u->in.assign(buffer.begin(), buffer.begin() + got);
+            if (u == nullptr) continue;
+            if (buffer.size() > u->length) {
+                buffer.resize(u->length);
+                u->status = -EOVERFLOW;
+            }
+            u->in = std::move(buffer);
+            buffer.clear();
+            held = false;
             done_.push_back(std::move(*u));
             pending_.erase(pending_.begin() + (u - &pending_.front()));
         }
