@@ -80,6 +80,15 @@ TEST_F(ZentrelleTest, InstallWritesAnEnabledNotifyUnitOnceInAnyCaseOrPrefix) {
     EXPECT_EQ(r.output, "CreateService failed w/err 0x00000431\n");
 }
 
+TEST_F(ZentrelleTest, InstallThatCannotWriteTheUdevRuleLeavesNoUnit) {
+    std::filesystem::create_directories(tmp_.Path() + "/etc");
+    std::ofstream(tmp_.Path() + "/etc/udev") << "a file where the rules folder should go";
+    RunResult r = Zentrelle("-install");
+    EXPECT_EQ(r.output, "CreateService failed w/err 0x00000005\n");
+    EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+    EXPECT_EQ(ReadFile(state_ + "/calls.log").find("enable"), std::string::npos);
+}
+
 TEST_F(ZentrelleTest, InstallReportsAnUnreachableServiceManager) {
     Touch("fail---version");
     RunResult r = Zentrelle("-install");
