@@ -103,7 +103,7 @@ TEST_F(LibUsbAdapterTest, EnumeratesTheAdapterAndExchangesAVersionQueryOverLibUs
     EXPECT_EQ(version, "v 00.00.1400.0001");
     link.Disconnect();
 
-    EXPECT_GE(bed_->Node(0).Submitted(), 2u);
+    EXPECT_GE(bed_->Node(1).Submitted(), 2u);
     EXPECT_EQ(adapter.Stats().violations, 0u);
     EXPECT_EQ(other.Stats().packets, 0u);
 }
@@ -147,7 +147,7 @@ TEST_F(LibUsbAdapterTest, AStallOrAVanishedDeviceBreaksTheLinkAtOnce) {
     {
         link::COvwCommUSB link;
         ASSERT_EQ(link.Connect("libusb:1-1"), 0);
-        bed_->Node(0).StallNext(0x82);
+        bed_->Node(1).StallNext(0x82);
         std::string version;
         EXPECT_NE(orv::testing::QueryVersionOnly(link, version), 0);
         std::uint8_t byte = 0;
@@ -170,7 +170,7 @@ TEST_F(LibUsbAdapterTest, AStallOrAVanishedDeviceBreaksTheLinkAtOnce) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto start = std::chrono::steady_clock::now();
-    bed_->Node(0).Vanish();
+    bed_->Node(1).Vanish();
     reader.join();
     EXPECT_EQ(result, -1);
     // Not the three read time-outs: the device's absence ends the read.
@@ -247,6 +247,16 @@ TEST_F(LibUsbAdapterTest, TheDeviceManagerRunsAdaptersOverLibUsb) {
     EXPECT_EQ(manager.USBAdapterPlugOut(e->name), 1);
     EXPECT_EQ(manager.AdapterCount(), 1u);
     EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) == nullptr; }));
+
+    // Plugged in again, the late adapter's monitor gets its number back.
+    ASSERT_TRUE(bed_->AddUsbDevice(2, BusPath("late"), kAdapterConfiguration));
+    bed_->Uevent(2, "add");
+    e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(manager.USBAdapterPlugIn(e->name), 1);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) != nullptr; }));
+    EXPECT_EQ(manager.Wall()->MonitorById(4), nullptr);
 
     manager.Stop();
     watcher->Stop();

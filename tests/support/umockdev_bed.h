@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,14 +82,19 @@ public:
 
     // The device is unplugged: URBs waiting end with -ENODEV, later requests
     // fail with ENODEV, as usbdevfs does for a device that went away.
+    // The connection to the adapter closes (the adapter can take another
+    // host).
     void Vanish() {
-        std::lock_guard lock(mutex_);
-        gone_ = true;
-        for (Urb& u : pending_) {
-            u.status = -ENODEV;
-            done_.push_back(std::move(u));
+        {
+            std::lock_guard lock(mutex_);
+            gone_ = true;
+            for (Urb& u : pending_) {
+                u.status = -ENODEV;
+                done_.push_back(std::move(u));
+            }
+            pending_.clear();
         }
-        pending_.clear();
+        device_->Free();
     }
     // The next URB submitted on `endpoint` ends with a stall (-EPIPE).
     void StallNext(std::uint8_t endpoint) {
@@ -339,11 +345,17 @@ public:
         // Short time-outs keep the readers responsive to the node's end.
         for (std::uint8_t ep : {0x81, 0x82})
             if (!device->SetPipePolicy(ep, usb::PipePolicy::kPipeTransferTimeout, 50)) return false;
-        nodes_.push_back(std::make_unique<MockAdapterNode>(std::move(device)));
         const std::string number = std::to_string(port + 1);
         const std::string node = "/dev/bus/usb/001/00" + number;
-        if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), nodes_.back()->Handler(),
-                                           nullptr))
+        auto& slot = nodes_[port];
+        if (slot) {
+            // A device plugged in where one was: the old node's clients are
+            // gone, its handler can go.
+            umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
+            slot.reset();
+        }
+        slot = std::make_unique<MockAdapterNode>(std::move(device));
+        if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), slot->Handler(), nullptr))
             return false;
         const std::string record =
             "P: /devices/usb1/1-" + std::to_string(port) + "\nN: bus/usb/001/00" + number +
@@ -360,8 +372,12 @@ public:
         umockdev_testbed_uevent(testbed_, SysPath(port).c_str(), action);
     }
 
-    // The device's removal as udev reports it, then its sysfs entry goes.
+    // The device is unplugged: its node answers as for a device gone
+    // (MockAdapterNode::Vanish), udev reports the removal, the sysfs entry
+    // goes. The node stays until the port takes a device again, for the
+    // host's handle still open on it.
     void RemoveUsbDevice(int port) {
+        nodes_.at(port)->Vanish();
         Uevent(port, "remove");
         umockdev_testbed_remove_device(testbed_, SysPath(port).c_str());
     }
@@ -375,12 +391,12 @@ public:
         return path;
     }
 
-    // The nodes in the order their devices were added.
-    MockAdapterNode& Node(std::size_t i) { return *nodes_.at(i); }
+    // The node of the device at `port`.
+    MockAdapterNode& Node(int port) { return *nodes_.at(port); }
 
 private:
     UMockdevTestbed* const testbed_;
-    std::vector<std::unique_ptr<MockAdapterNode>> nodes_;
+    std::map<int, std::unique_ptr<MockAdapterNode>> nodes_;  // by port
 };
 
 }  // namespace orv::testing
