@@ -3,6 +3,12 @@
 // frames with the bus code, beside its anchor, the same bytes written to a
 // plain Unix stream socket and read by a plain receiver. Target: the link
 // keeps at least 0.8 of the anchor's rate.
+//
+// Built with umockdev, the same transfers also go through the libusb backend
+// to a mocked USB device (tests/support/umockdev_bed.h) whose node hands them
+// to the same device end over SimUsb: a figure of the test bed (libusb,
+// umockdev's ioctl forwarding and the bus), not of hardware. It needs
+// umockdev-wrapper: `umockdev-wrapper build/bench/link_bench`.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +22,9 @@
 
 #include "protocol/bus/bus_frame.h"
 #include "service/link/comm_usb.h"
+#ifdef ORV_HAVE_UMOCKDEV
+#include "tests/support/umockdev_bed.h"
+#endif
 
 namespace {
 
@@ -62,23 +71,21 @@ void Report(benchmark::State& state, std::uint64_t received) {
     state.SetBytesProcessed(static_cast<std::int64_t>(sent));
 }
 
-void BM_LinkBulkOut3MiB(benchmark::State& state) {
-    DeviceEnd device([](int connection) {
-        orv::bus::SendFrame(connection, orv::bus::FrameKind::kDesc, 0,
-                            orv::bus::EncodeDescriptor(orv::bus::StandardAdapterDescriptor()));
-        orv::bus::FrameHeader header;
-        std::vector<std::uint8_t> payload;
-        std::uint64_t bytes = 0;
-        while (orv::bus::RecvFrame(connection, header, payload, nullptr) == orv::bus::IoResult::kOk)
-            if (header.kind == orv::bus::FrameKind::kOut) bytes += payload.size();
-        return bytes;
-    });
-    orv::link::COvwCommUSB link;
-    if (!device.ok() || link.Connect(device.path()) != 0) {
-        state.SkipWithError("cannot connect the link");
-        device.Finish();
-        return;
-    }
+// The device end of the link benchmarks: describes the adapter, counts the
+// bytes of the OUT transfers until the host goes.
+std::uint64_t DrainOutTransfers(int connection) {
+    orv::bus::SendFrame(connection, orv::bus::FrameKind::kDesc, 0,
+                        orv::bus::EncodeDescriptor(orv::bus::StandardAdapterDescriptor()));
+    orv::bus::FrameHeader header;
+    std::vector<std::uint8_t> payload;
+    std::uint64_t bytes = 0;
+    while (orv::bus::RecvFrame(connection, header, payload, nullptr) == orv::bus::IoResult::kOk)
+        if (header.kind == orv::bus::FrameKind::kOut) bytes += payload.size();
+    return bytes;
+}
+
+// 3 MiB writes on 0x01 through a connected link.
+void WriteLoop(benchmark::State& state, orv::link::COvwCommUSB& link) {
     std::vector<std::uint8_t> packet(kTransferSize, 0x5A);
     for (auto _ : state) {
         std::uint32_t length = kTransferSize;
@@ -87,6 +94,17 @@ void BM_LinkBulkOut3MiB(benchmark::State& state) {
             break;
         }
     }
+}
+
+void BM_LinkBulkOut3MiB(benchmark::State& state) {
+    DeviceEnd device(DrainOutTransfers);
+    orv::link::COvwCommUSB link;
+    if (!device.ok() || link.Connect(device.path()) != 0) {
+        state.SkipWithError("cannot connect the link");
+        device.Finish();
+        return;
+    }
+    WriteLoop(state, link);
     link.Disconnect();
     Report(state, device.Finish());
 }
@@ -122,6 +140,34 @@ void BM_RawUnixSocket3MiB(benchmark::State& state) {
     Report(state, device.Finish());
 }
 BENCHMARK(BM_RawUnixSocket3MiB)->UseRealTime();
+
+#ifdef ORV_HAVE_UMOCKDEV
+// The same writes through the libusb backend under umockdev.
+void BM_LinkBulkOut3MiBLibUsbUmockdev(benchmark::State& state) {
+    if (!orv::testing::UsbTestbed::Preloaded()) {
+        state.SkipWithError("run under umockdev-wrapper");
+        return;
+    }
+    DeviceEnd device(DrainOutTransfers);
+    std::uint64_t received = 0;
+    {
+        orv::testing::UsbTestbed bed;
+        orv::link::COvwCommUSB link;
+        if (!device.ok() ||
+            !bed.AddUsbDevice(1, device.path(), orv::testing::kAdapterConfiguration) ||
+            link.Connect("libusb:1-1") != 0) {
+            state.SkipWithError("cannot connect the link");
+            device.Finish();
+            return;
+        }
+        WriteLoop(state, link);
+        link.Disconnect();
+    }  // the node's connection to the device end closes with the test bed
+    received = device.Finish();
+    Report(state, received);
+}
+BENCHMARK(BM_LinkBulkOut3MiBLibUsbUmockdev)->UseRealTime();
+#endif
 
 }  // namespace
 

@@ -73,6 +73,15 @@ std::string SystemctlProgram() {
     return p.empty() ? "systemctl" : p;
 }
 
+std::string UdevRulePath() {
+    return RootDir() + "/etc/udev/rules.d/70-orv-videowall.rules";
+}
+
+std::string UdevadmProgram() {
+    std::string p = Env("ORV_UDEVADM");
+    return p.empty() ? "udevadm" : p;
+}
+
 std::string IpcPrefix() {
     const std::string ns = Env("ORV_IPC_NAMESPACE");
     return ns.empty() ? "/orv." : "/orv-" + ns + ".";

@@ -9,11 +9,16 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "platform/paths.h"
 #include "platform/service_host.h"
 
 extern char** environ;
+extern "C" {
+extern const char orv_udev_rule[];
+extern const char orv_udev_rule_end[];
+}
 
 namespace orv::platform {
 namespace {
@@ -73,8 +78,10 @@ std::string UnitName(const std::string& serviceName) {
     return unit + ".service";
 }
 
-int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
-    const std::string program = SystemctlProgram();
+// Runs `program` with `args`; its exit status (127 when it could not be
+// started), its standard output in `output` when not null.
+static int RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      std::string* output = nullptr) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -114,6 +121,58 @@ int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+int RunSystemctl(const std::vector<std::string>& args, std::string* output) {
+    return RunProgram(SystemctlProgram(), args, output);
+}
+
+namespace {
+
+// Writes `text` to `path` through a temporary file and a rename, so the file
+// is never seen half written.
+ErrorCode WriteFileAtomically(const std::string& path, std::string_view text) {
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            unlink(tmp.c_str());
+            return kErrorAccessDenied;
+        }
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        const ErrorCode err = FromErrno(errno);
+        unlink(tmp.c_str());
+        return err;
+    }
+    return kErrorSuccess;
+}
+
+// udev reads its rules again and replays the add events of the USB devices,
+// so that adapters plugged in before the change get (or lose) access now.
+// Without udev (a container) nothing happens; the rule counts from the next
+// boot.
+void ReloadUdevRules() {
+    RunProgram(UdevadmProgram(), {"control", "--reload"});
+    RunProgram(UdevadmProgram(), {"trigger", "--action=add", "--subsystem-match=usb"});
+}
+
+ErrorCode InstallUdevRule() {
+    const std::string path = UdevRulePath();
+    if (!MakeDirs(path.substr(0, path.rfind('/')))) return kErrorAccessDenied;
+    const ErrorCode err = WriteFileAtomically(
+        path, std::string_view(orv_udev_rule,
+                               static_cast<std::size_t>(orv_udev_rule_end - orv_udev_rule)));
+    if (err == kErrorSuccess) ReloadUdevRules();
+    return err;
+}
+
+void RemoveUdevRule() {
+    if (unlink(UdevRulePath().c_str()) == 0) ReloadUdevRules();
+}
+
+}  // namespace
+
 bool ScmClient::OpenManager() {
     if (RunSystemctl({"--version"}) != 0) return Fail(kErrorFailedServiceControllerConnect);
     lastError_ = kErrorSuccess;
@@ -139,9 +198,6 @@ bool ScmClient::CreateService(const std::string& serviceName, const std::string&
     if (stat(path.c_str(), &st) == 0) return Fail(kErrorServiceExists);
     if (!MakeDirs(SystemdUnitDir())) return Fail(kErrorAccessDenied);
 
-    // Written to a temporary file and renamed, so a unit file is never seen
-    // half written.
-    //
     // Restart=on-failure brings the wall back after a crash; a clean stop
     // (exit 0 after SIGTERM) stays stopped.
     //
@@ -177,58 +233,52 @@ bool ScmClient::CreateService(const std::string& serviceName, const std::string&
     //   RestrictSUIDSGID, LockPersonality and SystemCallArchitectures=native
     //   take nothing the service uses. MemoryDenyWriteExecute is left out: it
     //   is inherited by the desktop helper, which may run a JIT.
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << "[Unit]\n"
-            << "Description=" << serviceName << "\n"
-            << "After=network.target systemd-logind.service\n\n"
-            << "[Service]\n"
-            << "Type=notify\n"
-            << "NotifyAccess=main\n"
-            << "ExecStart=" << programPath << "\n"
-            << "Restart=on-failure\n"
-            << "RestartSec=2\n"
-            << "TimeoutStopSec=60\n"
-            << "RuntimeDirectory=orv-videowall\n"
-            << "RuntimeDirectoryPreserve=restart\n"
-            << "StateDirectory=orv-videowall\n"
-            << "LogsDirectory=orv-videowall\n"
-            << "ConfigurationDirectory=orv-videowall\n"
-            << "ProtectSystem=full\n"
-            << "DevicePolicy=closed\n"
-            << "DeviceAllow=char-usb_device rw\n"
-            << "NoNewPrivileges=yes\n"
-            << "CapabilityBoundingSet=CAP_SETUID CAP_SETGID CAP_KILL CAP_SYS_PTRACE "
-               "CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_CHOWN\n"
-            << "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
-            << "ProtectKernelTunables=yes\n"
-            << "ProtectKernelModules=yes\n"
-            << "ProtectKernelLogs=yes\n"
-            << "ProtectControlGroups=yes\n"
-            << "ProtectClock=yes\n"
-            << "ProtectHostname=yes\n"
-            << "RestrictNamespaces=yes\n"
-            << "RestrictRealtime=yes\n"
-            << "RestrictSUIDSGID=yes\n"
-            << "LockPersonality=yes\n"
-            << "SystemCallArchitectures=native\n\n"
-            << "[Install]\n"
-            << "WantedBy=multi-user.target\n";
-        out.flush();
-        if (!out) {
-            unlink(tmp.c_str());
-            return Fail(kErrorAccessDenied);
-        }
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        const ErrorCode err = FromErrno(errno);
-        unlink(tmp.c_str());
+    std::ostringstream unitText;
+    unitText << "[Unit]\n"
+             << "Description=" << serviceName << "\n"
+             << "After=network.target systemd-logind.service\n\n"
+             << "[Service]\n"
+             << "Type=notify\n"
+             << "NotifyAccess=main\n"
+             << "ExecStart=" << programPath << "\n"
+             << "Restart=on-failure\n"
+             << "RestartSec=2\n"
+             << "TimeoutStopSec=60\n"
+             << "RuntimeDirectory=orv-videowall\n"
+             << "RuntimeDirectoryPreserve=restart\n"
+             << "StateDirectory=orv-videowall\n"
+             << "LogsDirectory=orv-videowall\n"
+             << "ConfigurationDirectory=orv-videowall\n"
+             << "ProtectSystem=full\n"
+             << "DevicePolicy=closed\n"
+             << "DeviceAllow=char-usb_device rw\n"
+             << "NoNewPrivileges=yes\n"
+             << "CapabilityBoundingSet=CAP_SETUID CAP_SETGID CAP_KILL CAP_SYS_PTRACE "
+                "CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_CHOWN\n"
+             << "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+             << "ProtectKernelTunables=yes\n"
+             << "ProtectKernelModules=yes\n"
+             << "ProtectKernelLogs=yes\n"
+             << "ProtectControlGroups=yes\n"
+             << "ProtectClock=yes\n"
+             << "ProtectHostname=yes\n"
+             << "RestrictNamespaces=yes\n"
+             << "RestrictRealtime=yes\n"
+             << "RestrictSUIDSGID=yes\n"
+             << "LockPersonality=yes\n"
+             << "SystemCallArchitectures=native\n\n"
+             << "[Install]\n"
+             << "WantedBy=multi-user.target\n";
+    if (const ErrorCode err = WriteFileAtomically(path, unitText.str()); err != kErrorSuccess)
+        return Fail(err);
+    if (const ErrorCode err = InstallUdevRule(); err != kErrorSuccess) {
+        unlink(path.c_str());
         return Fail(err);
     }
     RunSystemctl({"daemon-reload"});
     if (RunSystemctl({"enable", unit}) != 0) {
         unlink(path.c_str());
+        RemoveUdevRule();
         RunSystemctl({"daemon-reload"});
         return Fail(kErrorGenFailure);
     }
@@ -243,6 +293,7 @@ bool ScmClient::DeleteService() {
     if (RunSystemctl({"disable", unit_}) != 0) return Fail(kErrorGenFailure);
     const std::string path = UnitFilePath(unit_);
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(FromErrno(errno));
+    RemoveUdevRule();
     RunSystemctl({"daemon-reload"});
     lastError_ = kErrorSuccess;
     return true;

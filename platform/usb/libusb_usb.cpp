@@ -2,9 +2,14 @@
 
 #include <libusb.h>
 
+#include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "common/thread_annotations.h"
+#include "platform/diag.h"
+#include "platform/paths.h"
 #include "platform/usb/setting_table.h"
 
 namespace orv::usb {
@@ -32,6 +37,21 @@ ErrorCode FromLibUsb(int rc) {
         case LIBUSB_ERROR_NOT_SUPPORTED:
             return platform::kErrorNotSupported;
         default:
+            return platform::kErrorGenFailure;
+    }
+}
+
+ErrorCode FromTransferStatus(libusb_transfer_status status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return platform::kErrorSemTimeout;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return platform::kErrorMoreData;
+        default:  // a stall, an error on the bus
             return platform::kErrorGenFailure;
     }
 }
@@ -65,6 +85,11 @@ public:
         for (ssize_t i = 0; i < count && handle_ == nullptr; ++i)
             if (LibUsbDevicePath(list[i]) == devicePath) rc = libusb_open(list[i], &handle_);
         libusb_free_device_list(list, 1);
+        if (rc == LIBUSB_ERROR_ACCESS)
+            platform::Diagnostic(
+                "usb: %s: permission denied; the service's user needs access to the adapter's "
+                "device node: install %s (zentrelle -install) and replug the adapter\n",
+                devicePath.c_str(), platform::UdevRulePath().c_str());
         return handle_ != nullptr || Fail(rc);
     }
 
@@ -74,32 +99,21 @@ public:
             return false;
         }
         libusb_set_auto_detach_kernel_driver(handle_, 1);
-        libusb_config_descriptor* config = nullptr;
-        if (int rc = libusb_get_active_config_descriptor(libusb_get_device(handle_), &config);
-            rc != 0)
+        std::vector<UsbInterfaceDescriptors> interfaces;
+        if (int rc = LibUsbInterfaces(libusb_get_device(handle_), interfaces); rc != 0)
             return Fail(rc);
-        std::vector<SettingDescriptor> settings;
-        if (config->bNumInterfaces > 0) {
-            const libusb_interface& iface = config->interface[0];
-            for (int a = 0; a < iface.num_altsetting; ++a) {
-                const libusb_interface_descriptor& alt = iface.altsetting[a];
-                SettingDescriptor s{alt.bAlternateSetting, {}};
-                for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    s.endpoints.push_back(
-                        {alt.endpoint[e].bEndpointAddress,
-                         static_cast<PipeType>(alt.endpoint[e].bmAttributes & 0x03),
-                         alt.endpoint[e].wMaxPacketSize});
-                settings.push_back(std::move(s));
-            }
-        }
-        libusb_free_config_descriptor(config);
-        if (settings.empty()) {
-            SetLastError(platform::kErrorGenFailure);
+        const std::optional<std::uint8_t> number = FindAdapterInterface(interfaces);
+        if (!number) {
+            platform::Diagnostic("usb: %s has no adapter interface\n",
+                                 LibUsbDevicePath(libusb_get_device(handle_)).c_str());
+            SetLastError(platform::kErrorNotSupported);
             return false;
         }
-        if (int rc = libusb_claim_interface(handle_, 0); rc != 0) return Fail(rc);
+        if (int rc = libusb_claim_interface(handle_, *number); rc != 0) return Fail(rc);
+        interface_ = *number;
         claimed_ = true;
-        settings_.Assign(std::move(settings));
+        for (UsbInterfaceDescriptors& iface : interfaces)
+            if (iface.interfaceNumber == interface_) settings_.Assign(std::move(iface.settings));
         return true;
     }
 
@@ -110,7 +124,8 @@ public:
 
     bool SetCurrentAlternateSetting(std::uint8_t alternateSetting) override {
         if (!Claimed()) return false;
-        if (int rc = libusb_set_interface_alt_setting(handle_, 0, alternateSetting); rc != 0)
+        if (int rc = libusb_set_interface_alt_setting(handle_, interface_, alternateSetting);
+            rc != 0)
             return Fail(rc);
         return settings_.Select(alternateSetting);
     }
@@ -142,7 +157,10 @@ public:
     }
 
     bool AbortPipe(std::uint8_t pipeId) override {
-        return Claimed() && settings_.CheckPipe(pipeId);
+        if (!Claimed() || !settings_.CheckPipe(pipeId)) return false;
+        MutexLock lock(transfersMutex_);
+        CancelTransfers(pipeId);
+        return true;
     }
 
     bool FlushPipe(std::uint8_t pipeId) override {
@@ -150,7 +168,14 @@ public:
     }
 
     void Free() override {
-        if (claimed_) libusb_release_interface(handle_, 0);
+        {
+            // Transfers under way end (995) before the handle goes.
+            MutexLock lock(transfersMutex_);
+            freeing_ = true;
+            CancelTransfers(0);
+            while (!inFlight_.empty()) transfersDone_.Wait(transfersMutex_);
+        }
+        if (claimed_) libusb_release_interface(handle_, interface_);
         claimed_ = false;
         if (handle_ != nullptr) libusb_close(handle_);
         handle_ = nullptr;
@@ -165,6 +190,8 @@ private:
         return claimed_ && !freed_;
     }
 
+    // One asynchronous transfer, waited for on this thread: AbortPipe and
+    // Free can cancel it from another thread.
     bool Bulk(std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
               std::uint32_t& transferred, bool in) {
         transferred = 0;
@@ -173,24 +200,100 @@ private:
             SetLastError(platform::kErrorInvalidParameter);
             return false;
         }
-        int done = 0;
-        const int rc = libusb_bulk_transfer(handle_, pipeId, buffer, static_cast<int>(length),
-                                            &done, settings_.TimeoutMs(pipeId));
-        transferred = rc == 0 ? static_cast<std::uint32_t>(done) : 0;
-        return rc == 0 || Fail(rc);
+        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        if (transfer == nullptr) return Fail(LIBUSB_ERROR_NO_MEM);
+        int completed = 0;
+        libusb_fill_bulk_transfer(transfer, handle_, pipeId, buffer, static_cast<int>(length),
+                                  &LibUsb::OnTransferDone, &completed, settings_.TimeoutMs(pipeId));
+        {
+            MutexLock lock(transfersMutex_);
+            if (freeing_) {
+                libusb_free_transfer(transfer);
+                SetLastError(platform::kErrorOperationAborted);
+                return false;
+            }
+            if (const int rc = libusb_submit_transfer(transfer); rc != 0) {
+                libusb_free_transfer(transfer);
+                return Fail(rc);
+            }
+            inFlight_.push_back(transfer);
+        }
+        while (completed == 0)
+            if (const int rc = libusb_handle_events_completed(context_, &completed);
+                rc != 0 && rc != LIBUSB_ERROR_INTERRUPTED)
+                break;
+        const libusb_transfer_status status = transfer->status;
+        const int done = transfer->actual_length;
+        {
+            MutexLock lock(transfersMutex_);
+            inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), transfer));
+            if (completed != 0) libusb_free_transfer(transfer);
+        }
+        transfersDone_.NotifyAll();
+        if (completed == 0) {
+            // Event handling failed: the transfer is leaked rather than freed
+            // while libusb may still complete it.
+            SetLastError(platform::kErrorGenFailure);
+            return false;
+        }
+        if (status != LIBUSB_TRANSFER_COMPLETED) {
+            SetLastError(FromTransferStatus(status));
+            return false;
+        }
+        transferred = static_cast<std::uint32_t>(done);
+        return true;
+    }
+
+    static void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
+        *static_cast<int*>(transfer->user_data) = 1;
+    }
+
+    // Cancels the transfers on `pipeId` (every pipe when 0).
+    void CancelTransfers(std::uint8_t pipeId) REQUIRES(transfersMutex_) {
+        for (libusb_transfer* t : inFlight_)
+            if (pipeId == 0 || t->endpoint == pipeId) libusb_cancel_transfer(t);
     }
 
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
+    std::uint8_t interface_ = 0;  // the adapter interface, claimed by Initialize
     bool claimed_ = false;
     bool freed_ = false;
     SettingTable settings_;
+    Mutex transfersMutex_;
+    CondVar transfersDone_;  // a transfer left inFlight_
+    std::vector<libusb_transfer*> inFlight_ GUARDED_BY(transfersMutex_);
+    bool freeing_ GUARDED_BY(transfersMutex_) = false;
 };
 
 }  // namespace
 
 std::unique_ptr<Interface> CreateLibUsb() {
     return std::make_unique<LibUsb>();
+}
+
+int LibUsbInterfaces(libusb_device* device, std::vector<UsbInterfaceDescriptors>& interfaces) {
+    interfaces.clear();
+    libusb_config_descriptor* config = nullptr;
+    if (int rc = libusb_get_active_config_descriptor(device, &config); rc != 0) return rc;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& iface = config->interface[i];
+        if (iface.num_altsetting <= 0) continue;
+        UsbInterfaceDescriptors d;
+        d.interfaceNumber = iface.altsetting[0].bInterfaceNumber;
+        for (int a = 0; a < iface.num_altsetting; ++a) {
+            const libusb_interface_descriptor& alt = iface.altsetting[a];
+            SettingDescriptor s{alt.bAlternateSetting, {}};
+            for (int e = 0; e < alt.bNumEndpoints; ++e)
+                s.endpoints.push_back({alt.endpoint[e].bEndpointAddress,
+                                       static_cast<PipeType>(alt.endpoint[e].bmAttributes & 0x03),
+                                       alt.endpoint[e].wMaxPacketSize});
+            d.settings.push_back(std::move(s));
+        }
+        interfaces.push_back(std::move(d));
+    }
+    libusb_free_config_descriptor(config);
+    return 0;
 }
 
 std::string LibUsbDevicePath(libusb_device* device) {

@@ -1,6 +1,7 @@
 // The device side of the zentrelle program: the device manager wired to the
-// simulated USB bus, the firmware check and the registry, and the arrival and
-// removal source that feeds the service's control handler.
+// device watcher (simulated bus and real USB), the firmware check and the
+// registry, and the arrival and removal source that feeds the service's
+// control handler.
 #pragma once
 
 #include <memory>

@@ -31,12 +31,16 @@ protected:
         env_ = {{"ORV_ROOT", tmp_.Path()},
                 {"ORV_RUNTIME_DIR", tmp_.Path() + "/run"},
                 {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
+                {"ORV_UDEVADM", "true"},
                 {"FAKE_SYSTEMCTL_STATE", state_}};
     }
     RunResult Zentrelle(const std::string& arg) {
         return orv::testing::Run({ZENTRELLE, arg}, env_);
     }
     std::string UnitFile() const { return tmp_.Path() + "/etc/systemd/system/" + kUnit; }
+    std::string UdevRuleFile() const {
+        return tmp_.Path() + "/etc/udev/rules.d/70-orv-videowall.rules";
+    }
     void Touch(const std::string& name, const std::string& content = "") {
         std::ofstream(state_ + "/" + name) << content;
     }
@@ -66,10 +70,23 @@ TEST_F(ZentrelleTest, InstallWritesAnEnabledNotifyUnitOnceInAnyCaseOrPrefix) {
                         "\n"),
               std::string::npos);
     EXPECT_NE(ReadFile(state_ + "/calls.log").find("enable " + kUnit), std::string::npos);
+    // The udev rule comes with the unit.
+    const std::string rule = ReadFile(UdevRuleFile());
+    EXPECT_NE(rule.find("ATTR{idVendor}==\"3f7a\", ATTR{idProduct}==\"5e21\""), std::string::npos);
+    EXPECT_NE(rule.find("TAG+=\"systemd\""), std::string::npos);
 
     // A second install meets the existing unit: ERROR_SERVICE_EXISTS.
     r = Zentrelle("-Install");
     EXPECT_EQ(r.output, "CreateService failed w/err 0x00000431\n");
+}
+
+TEST_F(ZentrelleTest, InstallThatCannotWriteTheUdevRuleLeavesNoUnit) {
+    std::filesystem::create_directories(tmp_.Path() + "/etc");
+    std::ofstream(tmp_.Path() + "/etc/udev") << "a file where the rules folder should go";
+    RunResult r = Zentrelle("-install");
+    EXPECT_EQ(r.output, "CreateService failed w/err 0x00000005\n");
+    EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+    EXPECT_EQ(ReadFile(state_ + "/calls.log").find("enable"), std::string::npos);
 }
 
 TEST_F(ZentrelleTest, InstallReportsAnUnreachableServiceManager) {
@@ -89,6 +106,7 @@ TEST_F(ZentrelleTest, RemoveStopsARunningServiceWithOneDotPerSecond) {
               "ORV Video Wall Manager is stopped.\n"
               "ORV Video Wall Manager is removed.\n");
     EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+    EXPECT_FALSE(std::filesystem::exists(UdevRuleFile()));
     EXPECT_NE(ReadFile(state_ + "/calls.log").find("disable " + kUnit), std::string::npos);
 }
 

@@ -29,6 +29,9 @@ std::string DefaultFirmwareDir();  // ${ORV_ROOT}/usr/share/orv-videowall/firmwa
 std::string SystemdUnitDir();      // ${ORV_ROOT}/etc/systemd/system
 std::string BusDir();              // RuntimeDir()/usb: the simulated USB bus
 std::string SystemctlProgram();    // ORV_SYSTEMCTL or "systemctl"
+// ${ORV_ROOT}/etc/udev/rules.d/70-orv-videowall.rules: access to the adapters
+std::string UdevRulePath();
+std::string UdevadmProgram();  // ORV_UDEVADM or "udevadm"
 
 // "/orv." or "/orv-X." : the prefix of every shared-memory object name.
 std::string IpcPrefix();

@@ -16,7 +16,11 @@
 //
 // ScmClient drives systemd units through the systemctl program (ORV_SYSTEMCTL
 // replaces it in tests): open the manager, create/open/delete a unit, query,
-// start and stop it, with Windows error numbers from LastError().
+// start and stop it, with Windows error numbers from LastError(). Creating
+// the service also installs the udev rule that lets it open the USB adapters
+// (UdevRulePath(), then "udevadm control --reload" and a replay of the USB
+// add events so adapters already plugged in get it; ORV_UDEVADM replaces
+// udevadm); deleting it removes the rule.
 #pragma once
 
 #include <cstdint>
@@ -100,8 +104,9 @@ public:
     // Each call returns false on failure, with the reason in LastError().
     bool OpenManager();                                // systemctl usable
     bool OpenService(const std::string& serviceName);  // unit file known
-    bool CreateService(const std::string& serviceName, const std::string& programPath);
-    bool DeleteService();  // disable, remove unit
+    bool CreateService(const std::string& serviceName,
+                       const std::string& programPath);  // unit, udev rule, enable
+    bool DeleteService();                                // disable, remove unit and rule
     bool QueryStatus(ServiceStatusProcess& status);
     bool StartService();
     bool StopService();  // ControlService(STOP): fails 1062 when not active

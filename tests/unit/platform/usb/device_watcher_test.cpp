@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -117,4 +118,41 @@ TEST(DeviceWatcher, AdaptersPresentAtStartAreNotReportedAgain) {
     watcher.reset();  // the destructor stops and joins
     close(present);
     close(arriving);
+}
+
+TEST(DeviceWatcher, CombinedWatcherMergesItsMembersAndToleratesOneThatCannotStart) {
+    test::TempDir one;
+    test::TempDir two;
+    const int a = bus::ListenAt(two.Path() + "/a.sock");
+    const int b = bus::ListenAt(one.Path() + "/b.sock");
+    // A bus folder below a regular file cannot be created or watched.
+    std::ofstream(one.Path() + "/file") << "x";
+    std::vector<platform::NamedDeviceWatcher> members;
+    members.push_back({"one", platform::CreateBusDeviceWatcher(one.Path())});
+    members.push_back({"broken", platform::CreateBusDeviceWatcher(one.Path() + "/file/usb")});
+    members.push_back({"two", platform::CreateBusDeviceWatcher(two.Path())});
+    auto watcher = platform::CreateCombinedDeviceWatcher(std::move(members));
+    std::vector<std::string> expected{one.Path() + "/b.sock", two.Path() + "/a.sock"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(watcher->Enumerate(), expected);
+
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const DeviceBroadcast& e) { events.Push(e); }));
+    EXPECT_FALSE(watcher->Start([](const DeviceBroadcast&) {}));
+    const int c = bus::ListenAt(two.Path() + "/c.sock");
+    ExpectEvent(events, platform::kDbtDeviceArrival, two.Path() + "/c.sock");
+    unlink((one.Path() + "/b.sock").c_str());
+    ExpectEvent(events, platform::kDbtDeviceRemoveComplete, one.Path() + "/b.sock");
+    watcher->Stop();
+    EXPECT_TRUE(events.Empty());
+    for (int fd : {a, b, c}) close(fd);
+}
+
+TEST(DeviceWatcher, CombinedWatcherFailsWhenNoMemberStarts) {
+    test::TempDir dir;
+    std::ofstream(dir.Path() + "/file") << "x";
+    std::vector<platform::NamedDeviceWatcher> members;
+    members.push_back({"broken", platform::CreateBusDeviceWatcher(dir.Path() + "/file/usb")});
+    auto watcher = platform::CreateCombinedDeviceWatcher(std::move(members));
+    EXPECT_FALSE(watcher->Start([](const DeviceBroadcast&) {}));
 }

@@ -1,0 +1,375 @@
+// The libusb path against simulated adapters, without hardware: the
+// umockdev test bed (tests/support/umockdev_bed.h) gives libusb mocked USB
+// devices served by simulated adapters.
+//
+// Runs under umockdev-wrapper (CTest starts it so); started otherwise it
+// skips.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "platform/diag.h"
+#include "platform/paths.h"
+#include "platform/usb/device_watchers.h"
+#include "platform/usb/usb_interface.h"
+#include "service/device/device_manager.h"
+#include "service/firmware/firmware_updater.h"
+#include "service/link/comm_usb.h"
+#include "service/wall/ui.h"
+#include "tests/support/child_process.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/umockdev_bed.h"
+#include "tools/orvfwtool/sample_images.h"
+
+namespace {
+
+using namespace orv;
+using orv::testing::Eventually;
+using orv::testing::kAdapterConfiguration;
+using orv::testing::kTwoPipeConfiguration;
+
+class LibUsbAdapterTest : public orv::testing::SimBusTest {
+protected:
+    void SetUp() override {
+        if (!orv::testing::UsbTestbed::Preloaded())
+            GTEST_SKIP() << "run under umockdev-wrapper (LD_PRELOAD of libumockdev-preload)";
+        SimBusTest::SetUp();
+        bed_ = std::make_unique<orv::testing::UsbTestbed>();
+    }
+    void TearDown() override {
+        if (!bed_) return;
+        bed_.reset();
+        SimBusTest::TearDown();
+    }
+
+    void AddUsbDevice(int port, const std::string& socketPath, const char* configuration) {
+        ASSERT_TRUE(bed_->AddUsbDevice(port, socketPath, configuration));
+    }
+
+    std::unique_ptr<orv::testing::UsbTestbed> bed_;
+};
+
+// Collects a watcher's broadcasts for the test thread.
+class Events {
+public:
+    void Push(const platform::DeviceBroadcast& b) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(b);
+        }
+        cv_.notify_all();
+    }
+    // The next one, or nothing after `wait`.
+    std::optional<platform::DeviceBroadcast> Next(
+        std::chrono::milliseconds wait = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, wait, [&] { return !events_.empty(); })) return std::nullopt;
+        platform::DeviceBroadcast b = events_.front();
+        events_.pop_front();
+        return b;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<platform::DeviceBroadcast> events_;
+};
+
+}  // namespace
+
+TEST_F(LibUsbAdapterTest, EnumeratesTheAdapterAndExchangesAVersionQueryOverLibUsb) {
+    sim::SimAdapter& adapter = AddAdapter("real", {0x01});
+    sim::SimAdapter& other = AddAdapter("other", {});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    AddUsbDevice(2, BusPath("other"), kTwoPipeConfiguration);
+
+    // Both carry the adapter ids; only the one with the four pipes counts.
+    const auto watcher = platform::CreateLibUsbDeviceWatcher();
+    ASSERT_EQ(watcher->Enumerate(), std::vector<std::string>{"libusb:1-1"});
+
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+    std::string version;
+    EXPECT_EQ(orv::testing::QueryVersionOnly(link, version), 0);
+    EXPECT_EQ(version, "v 00.00.1400.0001");
+    link.Disconnect();
+
+    EXPECT_GE(bed_->Node(1).Submitted(), 2u);
+    EXPECT_EQ(adapter.Stats().violations, 0u);
+    EXPECT_EQ(other.Stats().packets, 0u);
+}
+
+TEST_F(LibUsbAdapterTest, HotplugReportsAdaptersArrivingAndLeavingAndNothingElse) {
+    AddAdapter("real", {0x01});
+    AddAdapter("other", {});
+    const auto watcher = platform::CreateLibUsbDeviceWatcher();
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const platform::DeviceBroadcast& b) { events.Push(b); }));
+
+    AddUsbDevice(2, BusPath("other"), kTwoPipeConfiguration);
+    bed_->Uevent(2, "add");
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    bed_->Uevent(1, "add");
+    auto e = events.Next();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(e->name, "libusb:1-1");
+    EXPECT_EQ(e->classGuid, platform::kAdapterInterfaceClass);
+
+    // The path the arrival named is what the link opens.
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect(e->name), 0);
+    link.Disconnect();
+
+    bed_->RemoveUsbDevice(2);
+    bed_->RemoveUsbDevice(1);
+    e = events.Next();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventType, platform::kDbtDeviceRemoveComplete);
+    EXPECT_EQ(e->name, "libusb:1-1");
+    watcher->Stop();
+    EXPECT_FALSE(events.Next(std::chrono::milliseconds(0)));
+}
+
+TEST_F(LibUsbAdapterTest, AStallOrAVanishedDeviceBreaksTheLinkAtOnce) {
+    AddAdapter("real", {0x01});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+
+    {
+        link::COvwCommUSB link;
+        ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+        bed_->Node(1).StallNext(0x82);
+        std::string version;
+        EXPECT_NE(orv::testing::QueryVersionOnly(link, version), 0);
+        std::uint8_t byte = 0;
+        std::uint32_t length = 1;
+        EXPECT_EQ(link.Write(0x02, &byte, length), -1);  // broken: nothing reaches the device
+        link.Disconnect();
+    }
+
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+    // The notification reader waits on 0x81 when the adapter goes.
+    std::atomic<int> result{1};
+    std::thread reader([&] {
+        std::vector<std::uint8_t> buffer(1 << 20);
+        std::uint32_t length = 0;
+        do {
+            length = static_cast<std::uint32_t>(buffer.size());
+            result = link.Read(0x81, buffer.data(), length);
+        } while (result == 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    bed_->Node(1).Vanish();
+    reader.join();
+    EXPECT_EQ(result, -1);
+    // Not the three read time-outs: the device's absence ends the read.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    std::uint8_t byte = 0;
+    std::uint32_t length = 1;
+    EXPECT_EQ(link.Write(0x02, &byte, length), -1);
+    link.Disconnect();
+}
+
+TEST_F(LibUsbAdapterTest, AReadThatTimesOutIsCancelledAndThePipeStaysUsable) {
+    sim::SimAdapter& adapter = AddAdapter("real", {});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    auto usb = usb::CreateInterfaceFor("libusb:1-1");
+    ASSERT_TRUE(usb->Open("libusb:1-1") && usb->Initialize());
+    ASSERT_TRUE(usb->SetCurrentAlternateSetting(0));
+    ASSERT_TRUE(usb->SetPipePolicy(0x82, usb::PipePolicy::kPipeTransferTimeout, 100));
+    std::vector<std::uint8_t> reply(adapter::kVersionReplyBuffer);
+    std::uint32_t got = 0;
+    // Nothing was asked: no reply comes.
+    EXPECT_FALSE(usb->ReadPipe(0x82, reply.data(), static_cast<std::uint32_t>(reply.size()), got));
+    EXPECT_EQ(usb::LastError(), platform::kErrorSemTimeout);
+
+    // The reply comes however loaded the machine is.
+    ASSERT_TRUE(usb->SetPipePolicy(0x82, usb::PipePolicy::kPipeTransferTimeout, 3000));
+    const adapter::Packet query = adapter::BuildVersionQuery(adapter::kVersionFirmware);
+    std::uint32_t sent = 0;
+    ASSERT_TRUE(usb->WritePipe(0x02, query.data(), static_cast<std::uint32_t>(query.size()), sent));
+    EXPECT_EQ(sent, query.size());
+    ASSERT_TRUE(usb->ReadPipe(0x82, reply.data(), static_cast<std::uint32_t>(reply.size()), got));
+    EXPECT_EQ(adapter::CheckVersionReply(0, bytes::ConstBytes(reply).first(got),
+                                         adapter::kVersionFirmware),
+              adapter::ReplyFault::kNone);
+    usb->Free();
+    EXPECT_EQ(adapter.Stats().violations, 0u);
+}
+
+// The device manager with the service's libusb watcher: the adapter present
+// at start and one arriving later come up with their monitors numbered; the
+// late one leaves again on its removal.
+TEST_F(LibUsbAdapterTest, TheDeviceManagerRunsAdaptersOverLibUsb) {
+    sim::SimAdapter& early = AddAdapter("early", {0x01, 0x04});
+    sim::SimAdapter& late = AddAdapter("late", {0x01});
+    AddUsbDevice(1, BusPath("early"), kAdapterConfiguration);
+    const auto watcher = platform::CreateLibUsbDeviceWatcher();
+    Events events;
+    ASSERT_TRUE(watcher->Start([&](const platform::DeviceBroadcast& b) { events.Push(b); }));
+
+    device::DeviceManagerServices services;
+    services.enumerate = [&] { return watcher->Enumerate(); };
+    services.versionCheck = orv::testing::QueryVersionOnly;
+    services.compressionCode = [] { return 224u; };
+    services.batchDelay = std::chrono::milliseconds(1);
+    services.makeWall = [] { return std::make_unique<wall::COvwUI>(platform::ConfigFilePath()); };
+    device::COvwDeviceManager manager(std::move(services));
+    manager.Start();
+    ASSERT_EQ(manager.AdapterCount(), 1u);
+    ASSERT_NE(manager.AdapterByPath("libusb:1-1"), nullptr);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(2) != nullptr; }));
+
+    AddUsbDevice(2, BusPath("late"), kAdapterConfiguration);
+    bed_->Uevent(2, "add");
+    auto e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(manager.USBAdapterPlugIn(e->name), 1);
+    EXPECT_EQ(manager.AdapterCount(), 2u);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) != nullptr; }));
+
+    bed_->RemoveUsbDevice(2);
+    e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceRemoveComplete);
+    EXPECT_EQ(manager.USBAdapterPlugOut(e->name), 1);
+    EXPECT_EQ(manager.AdapterCount(), 1u);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) == nullptr; }));
+
+    // Plugged in again, the late adapter's monitor gets its number back.
+    ASSERT_TRUE(bed_->AddUsbDevice(2, BusPath("late"), kAdapterConfiguration));
+    bed_->Uevent(2, "add");
+    e = events.Next();
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->eventType, platform::kDbtDeviceArrival);
+    EXPECT_EQ(manager.USBAdapterPlugIn(e->name), 1);
+    EXPECT_TRUE(Eventually([&] { return manager.Wall()->MonitorById(3) != nullptr; }));
+    EXPECT_EQ(manager.Wall()->MonitorById(4), nullptr);
+
+    manager.Stop();
+    watcher->Stop();
+    EXPECT_EQ(early.Stats().violations, 0u) << early.RecentViolations().front();
+    EXPECT_EQ(late.Stats().violations, 0u) << late.RecentViolations().front();
+}
+
+// A full serial-ROM update (erase, page writes, read-back) over libusb: the
+// adapter reports the new version and saw no protocol violation.
+TEST_F(LibUsbAdapterTest, TheSampleFirmwareUpdatesAnAdapterOverLibUsb) {
+    sim::SimConfig config;
+    config.busDir = (root_ / "usb").string();
+    config.romDir = (root_ / "rom").string();
+    config.adapters.push_back({});
+    config.adapters[0].name = "fw";
+    std::string error;
+    ASSERT_TRUE(sim::FinishConfig(config, &error)) << error;
+    auto adapter = sim::SimAdapter::Create(config.adapters[0], 0, config.busDir, &error);
+    ASSERT_TRUE(adapter && adapter->Attach(&error)) << error;
+    AddUsbDevice(1, BusPath("fw"), kAdapterConfiguration);
+    ASSERT_TRUE(fwtool::Install(platform::DefaultFirmwareDir(), platform::RegistryFilePath(),
+                                "00.00.1400.0003", 2, &error))
+        << error;
+
+    link::COvwCommUSB link;
+    ASSERT_EQ(link.Connect("libusb:1-1"), 0);
+    std::string version;
+    EXPECT_EQ(firmware::CheckAdapterFirmware(link, version), 0);
+    EXPECT_EQ(version, "v 00.00.1400.0001");
+    EXPECT_GT(adapter->Stats().romWrites, 0u);
+    EXPECT_EQ(adapter->Rom().FirmwareVersionTag(), "v 00.00.1400.0003");
+    EXPECT_EQ(firmware::CheckAdapterFirmware(link, version), 0);
+    EXPECT_EQ(version, "v 00.00.1400.0003");
+    link.Disconnect();
+    EXPECT_EQ(adapter->Stats().violations, 0u) << adapter->RecentViolations().front();
+}
+
+namespace {
+
+std::mutex g_diagnosticsMutex;
+std::string g_diagnostics;
+
+void CollectDiagnostic(const char* line) {
+    std::lock_guard lock(g_diagnosticsMutex);
+    g_diagnostics += line;
+}
+
+}  // namespace
+
+// A device node the process may not open: the link fails and the log line
+// says which udev rule grants access. Root opens any node, so this needs an
+// ordinary account.
+TEST_F(LibUsbAdapterTest, ADeviceThatMayNotBeOpenedNamesTheUdevRule) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may open any device node";
+    AddAdapter("real", {});
+    AddUsbDevice(1, BusPath("real"), kAdapterConfiguration);
+    ASSERT_EQ(chmod(bed_->NodeFile(1).c_str(), 0), 0);
+    platform::SetDiagnosticSink(CollectDiagnostic);
+    link::COvwCommUSB link;
+    EXPECT_NE(link.Connect("libusb:1-1"), 0);
+    platform::SetDiagnosticSink(nullptr);
+    std::lock_guard lock(g_diagnosticsMutex);
+    EXPECT_NE(g_diagnostics.find("usb: libusb:1-1: permission denied"), std::string::npos)
+        << g_diagnostics;
+    EXPECT_NE(g_diagnostics.find(platform::UdevRulePath()), std::string::npos) << g_diagnostics;
+}
+
+// The service itself over libusb: zentrelle as a child process sees the
+// mocked devices (it inherits the preload library and the test bed's
+// folder) while this process serves them. The adapter present at start and
+// one plugged in later are started and show their monitors' identification pictures; the late one's
+// removal takes it out again.
+TEST_F(LibUsbAdapterTest, TheServiceFollowsRealUsbAdapters) {
+    sim::SimAdapter& early = AddAdapter("early", {0x01});
+    sim::SimAdapter& late = AddAdapter("late", {0x01, 0x04});
+    AddUsbDevice(1, BusPath("early"), kAdapterConfiguration);
+    // The service's own bus folder is elsewhere: it must not find the
+    // simulated adapters' sockets on the simulated bus as well.
+    std::filesystem::create_directories(root_ / "run");
+    std::filesystem::create_directories(root_ / "systemctl");
+    const std::map<std::string, std::string> env = {
+        {"ORV_ROOT", root_.string()},
+        {"ORV_RUNTIME_DIR", (root_ / "run").string()},
+        {"ORV_IPC_NAMESPACE", "libusb" + std::to_string(getpid())},
+        {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
+        {"FAKE_SYSTEMCTL_STATE", (root_ / "systemctl").string()}};
+    const std::string log = (root_ / "var/log/orv-videowall/ServiceManager.log.txt").string();
+    orv::testing::ChildProcess service({ZENTRELLE}, env);
+    ASSERT_TRUE(service.Started());
+    const auto logCount = [&](const std::string& needle) {
+        const std::string text = orv::testing::ReadFile(log);
+        std::size_t n = 0;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    };
+    using namespace std::chrono_literals;
+    EXPECT_TRUE(Eventually([&] { return logCount("--COvwDeviceManager::Start()--") == 1; }, 30s));
+    EXPECT_EQ(logCount("devices: following USB adapters (libusb hotplug)"), 1u);
+    EXPECT_TRUE(Eventually([&] { return early.Stats().frames > 0; }, 30s));
+
+    AddUsbDevice(2, BusPath("late"), kAdapterConfiguration);
+    bed_->Uevent(2, "add");
+    EXPECT_TRUE(Eventually(
+        [&] { return logCount("--COvwDeviceManager::USBAdapterPlugIn()--") == 1; }, 30s));
+    EXPECT_TRUE(Eventually([&] { return late.Stats().frames > 0; }, 30s));
+
+    bed_->RemoveUsbDevice(2);
+    EXPECT_TRUE(Eventually(
+        [&] { return logCount("--COvwDeviceManager::USBAdapterPlugOut()--") == 1; }, 30s));
+
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.Wait(40s), 0);
+    EXPECT_EQ(early.Stats().violations, 0u) << early.RecentViolations().front();
+    EXPECT_EQ(late.Stats().violations, 0u) << late.RecentViolations().front();
+}
