@@ -212,14 +212,22 @@ std::string Simulator::Help() {
 std::string Simulator::WallPng(const std::vector<std::string>& w) {
     if (w.size() < 2) return "error: wall-png needs a file";
     png::Image wall;
+    // The frame each composed monitor showed when it was read: adapters are
+    // read one after another while frames may flow.
+    std::string frames;
+    auto shown = [&frames](const MonitorState& m) {
+        frames += (frames.empty() ? "" : ",") + std::to_string(m.picture.frontFrameIndex >> 8);
+    };
     if (w.size() == 2) {
         std::vector<std::vector<MonitorState>> rows;
         for (auto& a : adapters_) {
             rows.emplace_back();
             for (std::uint8_t port : kPortOrder) {
                 std::optional<MonitorState> m = a->Monitor(port);
-                if (m && m->plugged && !m->picture.front.empty() && m->picture.width != 0)
+                if (m && m->plugged && !m->picture.front.empty() && m->picture.width != 0) {
+                    shown(*m);
                     rows.back().push_back(std::move(*m));
+                }
             }
         }
         wall = ComposeRows(rows);
@@ -241,6 +249,7 @@ std::string Simulator::WallPng(const std::vector<std::string>& w) {
             std::optional<MonitorState> m = a->Monitor(port);
             if (!m || !m->plugged || m->picture.front.empty() || m->picture.width == 0)
                 return "error: " + w[i] + " shows nothing yet";
+            shown(*m);
             p.monitor = std::move(*m);
             placed.push_back(std::move(p));
         }
@@ -248,7 +257,8 @@ std::string Simulator::WallPng(const std::vector<std::string>& w) {
     }
     std::string error;
     if (!png::WritePng(w[1], wall, error)) return "error: " + error;
-    return "ok " + std::to_string(wall.width) + "x" + std::to_string(wall.height);
+    return "ok " + std::to_string(wall.width) + "x" + std::to_string(wall.height) + " frames " +
+           (frames.empty() ? "none" : frames);
 }
 
 std::string Simulator::FlipsJson(const std::vector<std::string>& w) {

@@ -187,6 +187,8 @@ TEST_F(AdapterSimTest, PacketsForAbsentMonitorsAreDroppedAndTheirBuffersReturned
     COvwAdapter& adapter = Start("d", {0x01});
     auto& sim = *adapters_[0];
     ASSERT_TRUE(Eventually([&] { return ui_->MonitorById(1) != nullptr; }));
+    // The monitor's number picture is a frame packet too: counted first.
+    ASSERT_TRUE(Eventually([&] { return sim.Stats().frames >= 1; }));
     const auto framesBefore = sim.Stats().frames;
     auto packet = FramePacket(0x10, 9);
     ASSERT_TRUE(adapter.Enqueue(packet.data(), static_cast<std::uint32_t>(packet.size())));

@@ -480,14 +480,15 @@ TEST_F(SimAdapterTest, FlipsAreRecordedPerMonitorAndTheWallIsComposedAtItsPlaces
 
     // Placed: port 0x04 left of port 0x01, edge to edge.
     const std::string placed = dir_ + "/placed.png";
-    EXPECT_EQ(sim_->Command("wall-png " + placed + " a0:4=0,0 0:0x01=1,0"), "ok 128x32");
+    // The answer names the frame each monitor showed, in the order composed.
+    EXPECT_EQ(sim_->Command("wall-png " + placed + " a0:4=0,0 0:0x01=1,0"), "ok 128x32 frames 7,8");
     png::Image image;
     std::string error;
     ASSERT_TRUE(png::ReadPng(placed, image, error)) << error;
     EXPECT_EQ(image.bgrx[(10 * 128 + 10) * 4], 0x80);
     EXPECT_EQ(image.bgrx[(10 * 128 + 70) * 4], 0xC0);
     // The default layout: one row per adapter with gaps.
-    EXPECT_EQ(sim_->Command("wall-png " + dir_ + "/rows.png"), "ok 176x64");
+    EXPECT_EQ(sim_->Command("wall-png " + dir_ + "/rows.png"), "ok 176x64 frames 8,7");
     for (const char* bad : {"a0:4=0", "a0:3=0,0", "a9:1=0,0", "a0:1=64,0", "a0:2=0,0"})
         EXPECT_EQ(sim_->Command("wall-png " + placed + " " + bad).rfind("error:", 0), 0u) << bad;
     EXPECT_EQ(Violations(), 0u);
