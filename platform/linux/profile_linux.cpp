@@ -297,15 +297,30 @@ bool Profile::GetStruct(std::string_view section, std::string_view key,
     return true;
 }
 
-bool Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+namespace {
+
+// Whether a key line (or a section name alone, with an empty key) can be
+// written without breaking the format; logs a refusal.
+bool Writable(const std::string& path, std::string_view section, std::string_view key,
+              std::string_view value, bool sectionOnly = false) {
     const std::string_view name = text::Trim(key);
-    if (name.empty() || text::Trim(section).empty() || HasLineBreak(section) || HasLineBreak(key) ||
-        HasLineBreak(value) || key.find('=') != std::string_view::npos ||
-        section.find(']') != std::string_view::npos || name[0] == ';' || name[0] == '[') {
+    if (text::Trim(section).empty() || HasLineBreak(section) ||
+        section.find(']') != std::string_view::npos ||
+        (!sectionOnly &&
+         (name.empty() || HasLineBreak(key) || HasLineBreak(value) ||
+          key.find('=') != std::string_view::npos || name[0] == ';' || name[0] == '['))) {
         Diagnostic("profile %s: refused to write a name or value that breaks the format\n",
-                   path_.c_str());
+                   path.c_str());
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool Profile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    if (!Writable(path_, section, key, value)) return false;
+    const std::string_view name = text::Trim(key);
     const std::string line = std::string(name) + "=" + std::string(value);
     return Modify(path_, [&](Lines& lines) {
         const auto range = FindSection(lines, section);
@@ -349,6 +364,38 @@ bool Profile::DeleteSection(std::string_view section) {
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->header),
                     lines.begin() + static_cast<std::ptrdiff_t>(range->end));
         return true;
+    });
+}
+
+bool Profile::ReplaceSections(const std::function<bool(std::string_view name)>& drop,
+                              const std::vector<Section>& sections) {
+    for (const Section& section : sections) {
+        if (!Writable(path_, section.name, {}, {}, true)) return false;
+        for (const auto& [key, value] : section.keys)
+            if (!Writable(path_, section.name, key, value)) return false;
+    }
+    return Modify(path_, [&](Lines& lines) {
+        bool changed = false;
+        for (std::size_t i = 0; i < lines.size();) {
+            const auto name = SectionOf(lines[i]);
+            if (!name || !drop(*name)) {
+                ++i;
+                continue;
+            }
+            std::size_t end = i + 1;
+            while (end < lines.size() && !SectionOf(lines[end])) ++end;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
+                        lines.begin() + static_cast<std::ptrdiff_t>(end));
+            changed = true;
+        }
+        for (const Section& section : sections) {
+            if (!lines.empty() && !text::Trim(lines.back()).empty()) lines.emplace_back();
+            lines.push_back("[" + std::string(text::Trim(section.name)) + "]");
+            for (const auto& [key, value] : section.keys)
+                lines.push_back(std::string(text::Trim(key)) + "=" + value);
+            changed = true;
+        }
+        return changed;
     });
 }
 

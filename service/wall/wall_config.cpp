@@ -14,9 +14,9 @@ using log::ServiceLog;
 
 namespace {
 
-bool IsWallSection(const std::string& name) {
+bool IsWallSection(std::string_view name) {
     constexpr std::size_t n = sizeof kWallSectionPrefix - 1;
-    return name.size() >= n && strncasecmp(name.c_str(), kWallSectionPrefix, n) == 0;
+    return name.size() >= n && strncasecmp(name.data(), kWallSectionPrefix, n) == 0;
 }
 
 void PutFields(bytes::MutBytes out, std::initializer_list<int> fields) {
@@ -36,34 +36,36 @@ int Field(bytes::ConstBytes in, std::size_t index) {
 }  // namespace
 
 void COvwUI::SaveConfiguration() {
-    for (const std::string& section : config_.SectionNames())
-        if (IsWallSection(section) && !config_.DeleteSection(section))
-            ServiceLog("COvwUI::SaveConfiguration(): cannot delete [%s]\n", section.c_str());
-    if (records_ == nullptr) return;
-    for (const WallDescription& wall : records_->Descriptions()) {
-        const std::string section = kWallSectionPrefix + std::to_string(wall.wallId);
-        std::array<std::uint8_t, kWallInfoSize> info{};
-        PutFields(info,
-                  {wall.wallId, wall.totalWidth, wall.totalHeight, wall.monitorWidth,
-                   wall.monitorHeight, wall.columns, wall.rows, wall.zoneTemplate, wall.pixelMode});
-        if (!config_.WriteStruct(section, kWallInfoKey, info))
-            ServiceLog("COvwUI::SaveConfiguration(): cannot write [%s] %s\n", section.c_str(),
-                       kWallInfoKey);
-        for (const CellPlacement& cell : wall.cells) {
-            std::string name;
-            {
-                // The name is read while the monitor cannot leave.
-                MutexLock layout(WallLayoutLock);
-                if (const adapter::COvwMonitor* m = MonitorById(cell.monitorId)) name = m->Name();
+    // The old wall sections go and the new ones come in one write, so a
+    // service killed at any moment leaves either the old wall or the new.
+    std::vector<platform::Profile::Section> sections;
+    if (records_ != nullptr) {
+        for (const WallDescription& wall : records_->Descriptions()) {
+            platform::Profile::Section& section = sections.emplace_back();
+            section.name = kWallSectionPrefix + std::to_string(wall.wallId);
+            std::array<std::uint8_t, kWallInfoSize> info{};
+            PutFields(info, {wall.wallId, wall.totalWidth, wall.totalHeight, wall.monitorWidth,
+                             wall.monitorHeight, wall.columns, wall.rows, wall.zoneTemplate,
+                             wall.pixelMode});
+            section.keys.emplace_back(kWallInfoKey, platform::Profile::EncodeStruct(info));
+            for (const CellPlacement& cell : wall.cells) {
+                std::string name;
+                {
+                    // The name is read while the monitor cannot leave.
+                    MutexLock layout(WallLayoutLock);
+                    if (const adapter::COvwMonitor* m = MonitorById(cell.monitorId))
+                        name = m->Name();
+                }
+                if (name.empty()) continue;  // not attached now: not saved
+                std::array<std::uint8_t, kCellSize> value{};
+                PutFields(value, {cell.monitorId, cell.column, cell.row, cell.cellIndex});
+                section.keys.emplace_back(name, platform::Profile::EncodeStruct(value));
             }
-            if (name.empty()) continue;  // not attached now: not saved
-            std::array<std::uint8_t, kCellSize> value{};
-            PutFields(value, {cell.monitorId, cell.column, cell.row, cell.cellIndex});
-            if (!config_.WriteStruct(section, name, value))
-                ServiceLog("COvwUI::SaveConfiguration(): cannot write [%s] %s\n", section.c_str(),
-                           name.c_str());
         }
     }
+    if (!config_.ReplaceSections([](std::string_view name) { return IsWallSection(name); },
+                                 sections))
+        ServiceLog("COvwUI::SaveConfiguration(): cannot write the wall sections\n");
 }
 
 void COvwUI::RestoreConfiguration(const std::function<bool(int ms)>& pause) {

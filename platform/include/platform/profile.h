@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -78,6 +79,19 @@ public:
     // there; false when the file cannot be written.
     [[nodiscard]] bool DeleteKey(std::string_view section, std::string_view key);
     [[nodiscard]] bool DeleteSection(std::string_view section);
+
+    // A whole section to write: its name and its key lines in order.
+    struct Section {
+        std::string name;
+        std::vector<std::pair<std::string, std::string>> keys;
+    };
+    // In one atomic write: removes every section (duplicates included) whose
+    // name `drop` accepts, then adds `sections` at the end of the file. A
+    // reader sees the file before or after, never between. False when the
+    // file cannot be written or a name or value would break the format (then
+    // nothing is written).
+    [[nodiscard]] bool ReplaceSections(const std::function<bool(std::string_view name)>& drop,
+                                       const std::vector<Section>& sections);
 
     // The value text of a structure (exposed for tests and tools).
     static std::string EncodeStruct(std::span<const std::uint8_t> data);

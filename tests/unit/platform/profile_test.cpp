@@ -128,6 +128,24 @@ TEST_F(ProfileTest, DeletesRemoveOneKeyOrOneWholeSection) {
     EXPECT_TRUE(profile_.DeleteKey("MONITOR_ID_CONTAINER", "NoSuchKey"));
 }
 
+TEST_F(ProfileTest, ReplaceSectionsDropsEveryMatchAndAddsTheNewInOneWrite) {
+    test::WriteFile(profile_.Path(),
+                    "; kept\n[Wall1]\na=1\n\n[Other]\nk=v\n[wall1]\nb=2\n[Wall2]\nc=3\n");
+    auto walls = [](std::string_view name) {
+        return name.substr(0, 4) == "Wall" || name == "wall1";
+    };
+    ASSERT_TRUE(profile_.ReplaceSections(walls, {{"Wall1", {{"x", "9"}, {"y", "8"}}}}));
+    EXPECT_EQ(test::ReadFile(profile_.Path()), "; kept\n[Other]\nk=v\n\n[Wall1]\nx=9\ny=8\n");
+    // A name that would break the format writes nothing at all.
+    EXPECT_FALSE(
+        profile_.ReplaceSections(walls, {{"Wall1", {{"x", "1"}}}, {"Wall2", {{"a=b", "1"}}}}));
+    EXPECT_FALSE(profile_.ReplaceSections(walls, {{"Wall]", {}}}));
+    EXPECT_EQ(profile_.GetString("Wall1", "x", ""), "9");
+    // Dropping alone empties the file of walls.
+    ASSERT_TRUE(profile_.ReplaceSections(walls, {}));
+    EXPECT_EQ(profile_.SectionNames(), std::vector<std::string>{"Other"});
+}
+
 TEST_F(ProfileTest, StructuresCarryTheirChecksum) {
     // A cell: monitor id 3, column 1, row 0, cell index 2.
     std::array<std::uint8_t, 16> cell{};
