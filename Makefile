@@ -38,7 +38,8 @@ test: check-arrows build
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_ASAN=ON -DORV_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
+	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan.supp $$LSAN_OPTIONS" \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
 # The suite built with clang, every warning an error (the thread-safety
 # analysis included).
