@@ -19,6 +19,7 @@
 #include "protocol/control/control_protocol.h"
 #include "sim/adapter/control_server.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_process.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
@@ -136,15 +137,8 @@ protected:
                               << R"(/rom", "control": ")" << SimControl() << R"(", "adapters": [
           {"name": "a0", "identity": "ORV-CONTROL-ADAPTER-AA", "monitors": [{"port": 1}, {"port": 4}]},
           {"name": "a1", "identity": "ORV-CONTROL-ADAPTER-BB", "monitors": [{"port": 1}, {"port": 4}]}]})";
-        sim_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{SIMULATOR, "--config", config}, env_);
-        ASSERT_TRUE(sim_->Started());
-        bool up = false;
-        for (int i = 0; i < 200 && !up; ++i) {
-            up = Sim("list").rfind("ok", 0) == 0;
-            if (!up) std::this_thread::sleep_for(50ms);
-        }
-        ASSERT_TRUE(up);
+        sim_ = StartSimulator(SIMULATOR, config, env_, SimControl());
+        ASSERT_TRUE(sim_) << "simulator did not answer";
     }
     // Starts the service and waits until its four monitors have ids and the
     // control channel listens.

@@ -25,6 +25,7 @@
 #include "sim/adapter/control_server.h"
 #include "sim/driver/frame_source.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_process.h"
 #include "tests/support/xvfb.h"
 
 #include <X11/Xlib.h>
@@ -212,15 +213,8 @@ protected:
           {"name": "a1", "identity": "ORV-FRAMES-ADAPTER-B", "monitors": [{"port": 1}, {"port": 4}]})"
                                                : "")
                               << "]}";
-        sim_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{SIMULATOR, "--config", config}, env_);
-        ASSERT_TRUE(sim_->Started());
-        bool up = false;
-        for (int i = 0; i < 200 && !up; ++i) {
-            up = Sim("list").rfind("ok", 0) == 0;
-            if (!up) std::this_thread::sleep_for(50ms);
-        }
-        ASSERT_TRUE(up);
+        sim_ = StartSimulator(SIMULATOR, config, env_, Control());
+        ASSERT_TRUE(sim_) << "simulator did not answer";
     }
     std::string Control() const { return root_ + "/run/sim.ctl"; }
     std::string Sim(const std::string& command) {

@@ -13,6 +13,7 @@
 #include "protocol/adapter/srom_info.h"
 #include "sim/adapter/control_server.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_process.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
@@ -55,15 +56,8 @@ protected:
                               << R"(/rom", "control": ")" << Control() << R"(", "adapters": )"
                               << adapters << "}";
         std::filesystem::create_directories(root_ + "/rom");
-        sim_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{SIMULATOR, "--config", config}, env_);
-        ASSERT_TRUE(sim_->Started());
-        bool up = false;
-        for (int i = 0; i < 200 && !up; ++i) {
-            up = Sim("list").rfind("ok", 0) == 0;
-            if (!up) std::this_thread::sleep_for(50ms);
-        }
-        ASSERT_TRUE(up) << "simulator did not answer";
+        sim_ = StartSimulator(SIMULATOR, config, env_, Control());
+        ASSERT_TRUE(sim_) << "simulator did not answer";
     }
     std::string Control() const { return root_ + "/run/sim.ctl"; }
     std::string Sim(const std::string& command) {
