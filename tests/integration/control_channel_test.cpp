@@ -148,6 +148,15 @@ protected:
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
             << Log();
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "Waiting for control panel connect", 10s));
+        // A monitor's id is logged before the server's monitor list has it:
+        // a panel that comes and goes waits until all four are listed.
+        bool listed = false;
+        for (int i = 0; i < 100 && !listed; ++i) {
+            Panel probe(controlPort_);
+            listed = probe.Connected() && probe.Monitors().size() == 4u;
+            if (!listed) std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_TRUE(listed) << Log();
     }
     void StopService() {
         if (!service_) return;

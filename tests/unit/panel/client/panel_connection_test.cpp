@@ -48,8 +48,10 @@ protected:
     void SetUp() override { SetPanelLogQuiet(true); }
     void TearDown() override { SetPanelLogQuiet(false); }
     test::FakeControlService service_;
-    PanelConnection panel_;
+    // Before the connection, so it outlives the receive thread the
+    // connection's destructor joins.
     Received received_;
+    PanelConnection panel_;
 };
 
 TEST_F(Connection, GreetsQueriesAndReceivesEveryNoticeEvenWhenMerged) {
