@@ -50,12 +50,17 @@ test-clang: deps
 	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
 # The suite under ThreadSanitizer; any report fails the test that caused it.
+# Tests that run Qt's event loop (label gui, and the zone players on X11) are
+# left out: Debian's Qt is not built with ThreadSanitizer, so its own
+# threads' synchronisation is invisible and it reports races inside Qt. The
+# panel's logic and client without Qt run here like everything else.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_TSAN=ON \
 	  -DORV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" \
-	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600 \
+	  -LE gui -E '^ZonePlayers\.'
 
 # Every tracked C++ file as .clang-format wants it.
 format-check:
