@@ -57,7 +57,7 @@ bool DecodeFramePicture(MonitorPicture& monitor, std::uint32_t frameIndex,
     }
     // The back buffer's frame still waits for its show-frame command: keep
     // its picture before the next frame is drawn over it.
-    if (frameIndex != 0 && monitor.backFrameIndex != 0 &&
+    if (monitor.showCommands && frameIndex != 0 && monitor.backFrameIndex != 0 &&
         monitor.backFrameIndex != monitor.frontFrameIndex &&
         NumberOf(monitor.backFrameIndex) != NumberOf(frameIndex)) {
         monitor.unshown.push_back({monitor.backFrameIndex, monitor.back});
@@ -84,6 +84,7 @@ void ShowFrame(MonitorPicture& monitor) {
 }
 
 void ShowFrame(MonitorPicture& monitor, std::uint32_t frameNumber) {
+    monitor.showCommands = true;
     const std::uint32_t wanted = frameNumber & kNumberMask;
     if (!After(NumberOf(monitor.backFrameIndex), wanted)) {
         ShowFrame(monitor);

@@ -45,6 +45,9 @@ struct MonitorPicture {
     std::uint32_t frontFrameIndex = 0;
     std::uint64_t pictures = 0;          // pictures taken into the back buffer
     std::deque<UnshownPicture> unshown;  // oldest first, each older than `back`
+    // Set by the first show-frame command: only then are pictures kept for
+    // their command (a host that never sends one costs no copies).
+    bool showCommands = false;
 };
 
 // `picture`: the packet's bytes 48 onward, as long as its picture length.

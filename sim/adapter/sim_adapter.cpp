@@ -667,6 +667,7 @@ void SimAdapter::HandleFramePacket(bytes::ConstBytes p) {
             work.bitsPerPixel = it->second.picture.bitsPerPixel;
             work.backFrameIndex = it->second.picture.backFrameIndex;
             work.frontFrameIndex = it->second.picture.frontFrameIndex;
+            work.showCommands = it->second.picture.showCommands;
             work.back.swap(it->second.picture.back);
             work.unshown.swap(it->second.picture.unshown);
         }

@@ -264,28 +264,34 @@ TEST(SimFrameDecode, ShowFrameShowsThePictureOfItsOwnFrame) {
         std::string error;
         ASSERT_TRUE(DecodeFramePicture(m, (number << 8) | 1, grey(level), &error)) << error;
     };
+    // Pictures are kept only for a host that sends show-frame commands.
     decode(1, 10);
     decode(2, 20);
-    decode(3, 30);
-    ShowFrame(m, 1);
-    EXPECT_EQ(m.frontFrameIndex, 0x101u);
-    EXPECT_EQ(m.front[0], 10);
+    EXPECT_TRUE(m.unshown.empty());
     ShowFrame(m, 2);
     EXPECT_EQ(m.front[0], 20);
+    decode(3, 30);
+    decode(4, 40);
+    decode(5, 50);
     ShowFrame(m, 3);
+    EXPECT_EQ(m.frontFrameIndex, 0x301u);
     EXPECT_EQ(m.front[0], 30);
+    ShowFrame(m, 4);
+    EXPECT_EQ(m.front[0], 40);
+    ShowFrame(m, 5);
+    EXPECT_EQ(m.front[0], 50);
     EXPECT_TRUE(m.unshown.empty());
 
     // A show for a frame this monitor got no picture of shows the newest
     // earlier one; a show older than everything held changes nothing.
-    decode(5, 50);
     decode(7, 70);
-    ShowFrame(m, 6);
-    EXPECT_EQ(m.front[0], 50);
-    ShowFrame(m, 4);
-    EXPECT_EQ(m.front[0], 50);
-    ShowFrame(m, 7);
+    decode(9, 90);
+    ShowFrame(m, 8);
     EXPECT_EQ(m.front[0], 70);
+    ShowFrame(m, 6);
+    EXPECT_EQ(m.front[0], 70);
+    ShowFrame(m, 9);
+    EXPECT_EQ(m.front[0], 90);
 
     // Frame numbers wrap at 24 bits: frame 0 comes after 0xFFFFFF.
     decode(0xFFFFFF, 1);
