@@ -217,7 +217,14 @@ std::optional<MonitorState> SimAdapter::Monitor(std::uint8_t port) const {
     MutexLock lock(stateMutex_);
     auto it = monitors_.find(port);
     if (it == monitors_.end()) return std::nullopt;
-    return it->second;
+    // The pictures kept for their show-frame commands stay behind: copying
+    // them (up to 8 screens) under the state lock would hold up the I/O thread.
+    const MonitorState& m = it->second;
+    MonitorState copy{m.port, m.plugged, m.outputOn, m.edid, {}};
+    const MonitorPicture& p = m.picture;
+    copy.picture = {p.width,          p.height,          p.bitsPerPixel, p.back, p.front,
+                    p.backFrameIndex, p.frontFrameIndex, p.pictures,     {},     p.showCommands};
+    return copy;
 }
 
 std::vector<MonitorFlips> SimAdapter::Flips() const {

@@ -130,6 +130,8 @@ public:
     AdapterStats Stats() const;
     std::vector<std::string> RecentViolations() const;
     std::uint8_t MonitorMask() const;
+    // A snapshot of one monitor, without the pictures kept for show-frame
+    // commands still to come.
     std::optional<MonitorState> Monitor(std::uint8_t port) const;
     // Every monitor known to the adapter, in port order.
     std::vector<MonitorFlips> Flips() const;
