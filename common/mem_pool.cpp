@@ -12,8 +12,11 @@ std::size_t BlocksFor(std::size_t bytes, std::size_t blockSize) {
 
 }  // namespace
 
-CMemoryPool::CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::size_t growth)
-    : blockSize_(blockSize == 0 ? 1 : blockSize), growthBlocks_(BlocksFor(growth, blockSize_)) {
+CMemoryPool::CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::size_t growth,
+                         Search search)
+    : blockSize_(blockSize == 0 ? 1 : blockSize),
+      growthBlocks_(BlocksFor(growth, blockSize_)),
+      search_(search) {
     orv::MutexLock lock(mutex_);
     AddChunk(BlocksFor(firstChunk, blockSize_));
 }
@@ -81,6 +84,7 @@ void* CMemoryPool::Allocate(std::size_t size) {
     if (size == 0) return nullptr;
     const std::size_t blocks = BlocksFor(size, blockSize_);
     orv::MutexLock lock(mutex_);
+    if (search_ == Search::kFirstFit) nextChunk_ = nextBlock_ = 0;
     if (void* p = FindRun(blocks)) return p;
     const std::size_t grow = blocks > growthBlocks_ ? blocks : growthBlocks_;
     if (!AddChunk(grow)) return nullptr;

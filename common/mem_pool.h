@@ -2,10 +2,13 @@
 //
 // An allocation takes ceil(size / block size) consecutive free blocks of one
 // chunk, searching from where the previous allocation ended and wrapping
-// around. When no run is free the pool adds a chunk of at least its growth
-// size (rounded up to whole blocks, and large enough for the request) and
-// searches again. Freeing marks the run free; memory goes back to the system
-// only when the pool is destroyed.
+// around (next fit), or, for a pool made with Search::kFirstFit, from the
+// start of the first chunk: a pool of large buffers that are used one after
+// another then hands out the same few blocks again while they are still in
+// the cache, where next fit would walk every block of the pool in turn. When no run is free the
+// pool adds a chunk of at least its growth size (rounded up to whole blocks, and large enough for
+// the request) and searches again. Freeing marks the run free; memory goes back to the system only
+// when the pool is destroyed.
 //
 // Free of a pointer the pool did not hand out (or one already freed, or one
 // inside a run) is refused and changes nothing.
@@ -38,9 +41,12 @@ public:
 
 class CMemoryPool final : public IMemoryBlock {
 public:
+    enum class Search { kNextFit, kFirstFit };
+
     // blockSize > 0. firstChunk and growth are byte counts; each is rounded up
     // to whole blocks (at least one block).
-    CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::size_t growth);
+    CMemoryPool(std::size_t blockSize, std::size_t firstChunk, std::size_t growth,
+                Search search = Search::kNextFit);
     ~CMemoryPool() override;
 
     CMemoryPool(const CMemoryPool&) = delete;
@@ -72,6 +78,7 @@ private:
 
     const std::size_t blockSize_;
     const std::size_t growthBlocks_;
+    const Search search_;
     mutable orv::Mutex mutex_;
     std::vector<Chunk> chunks_ GUARDED_BY(mutex_);
     // Where the previous allocation ended: chunk index and block index.

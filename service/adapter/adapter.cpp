@@ -56,7 +56,8 @@ std::uint8_t EffectivePlugMask(std::uint8_t reported, std::uint8_t previous, std
 COvwAdapter::COvwAdapter(AdapterServices services)
     : services_(std::move(services)),
       itemPool_(16, 1024, 1024),
-      bufferPool_(kPacketBufferSize, 10 * kPacketBufferSize, kPacketBufferSize) {
+      bufferPool_(kPacketBufferSize, 10 * kPacketBufferSize, kPacketBufferSize,
+                  MemPool::CMemoryPool::Search::kFirstFit) {
     for (auto& s : screens_) s = ScreenEntry{};
     notificationThread_ = std::thread([this] { NotificationReader(); });
     sendThread_ = std::thread([this] { SendThread(); });

@@ -198,6 +198,9 @@ private:
     std::map<int, COvwMonitor*> monitorMap_ GUARDED_BY(monitorMutex_);
 
     MemPool::CMemoryPool itemPool_;
+    // First fit: the frame path uses two or three packet buffers at a time,
+    // which then stay in the cache; next fit copied every packet into memory
+    // not touched for several frames.
     MemPool::CMemoryPool bufferPool_;
     BlockingFifo<QueueItem*> sendQueue_;
 

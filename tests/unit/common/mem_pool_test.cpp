@@ -42,6 +42,16 @@ TEST(MemPool, FreedRunsAreReusedAndSearchStartsAfterLastAllocation) {
     EXPECT_EQ(e, a);
     EXPECT_EQ(pool.TotalBlocks(), 4u);
     (void)d;
+
+    // First fit takes the lowest free run, so a buffer freed before the next
+    // allocation is handed out again.
+    CMemoryPool first(8, 8 * 4, 8, CMemoryPool::Search::kFirstFit);
+    void* f = first.Allocate(8);
+    void* g = first.Allocate(8);
+    ASSERT_TRUE(first.Free(f));
+    EXPECT_EQ(first.Allocate(8), f);
+    ASSERT_TRUE(first.Free(g));
+    EXPECT_EQ(first.Allocate(16), static_cast<std::uint8_t*>(f) + 8);  // blocks 1 and 2
 }
 
 TEST(MemPool, ForeignOrDoubleFreeIsRefusedWithoutCorruption) {
