@@ -14,6 +14,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -23,6 +24,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,11 +99,25 @@ public:
         }
         device_->Free();
     }
-    // The next URB submitted on `endpoint` ends with a stall (-EPIPE).
-    void StallNext(std::uint8_t endpoint) {
+    // `endpoint` halts: every URB submitted on it ends with a stall (-EPIPE)
+    // until the host clears the halt.
+    void Stall(std::uint8_t endpoint) {
         std::lock_guard lock(mutex_);
-        stall_ = endpoint;
+        halted_.insert(endpoint);
     }
+    bool Halted(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        return halted_.count(endpoint) != 0;
+    }
+    // OUT URBs submitted on `endpoint` from now on are taken but never
+    // written, as by a device that stopped reading; they end when the device
+    // vanishes (or the host discards them).
+    void HoldWrites(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        held_ = endpoint;
+    }
+    // OUT URBs held so far.
+    std::uint64_t HeldWrites() const { return heldWrites_; }
     std::uint64_t Submitted() const { return submitted_; }
 
 private:
@@ -145,6 +162,10 @@ private:
                 const auto ep =
                     static_cast<std::uint8_t>(*reinterpret_cast<unsigned int*>(d->data));
                 umockdev_ioctl_data_unref(d);
+                {
+                    std::lock_guard lock(mutex_);
+                    halted_.erase(ep);
+                }
                 const bool ok = device_->ResetPipe(ep);
                 umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EINVAL);
                 return TRUE;
@@ -186,8 +207,7 @@ private:
         Urb u{data, urb->endpoint, static_cast<std::uint32_t>(urb->buffer_length), {}, 0};
         {
             std::lock_guard lock(mutex_);
-            if (stall_ == u.endpoint) {
-                stall_ = 0;
+            if (halted_.count(u.endpoint) != 0) {
                 u.status = -EPIPE;
                 done_.push_back(std::move(u));
                 umockdev_ioctl_client_complete(client, 0, 0);
@@ -204,6 +224,11 @@ private:
                 pending_.push_back(std::move(u));
             }
             cv_.notify_all();
+        } else if (Holds(u.endpoint)) {
+            umockdev_ioctl_data_unref(buffer);
+            ++heldWrites_;
+            std::lock_guard lock(mutex_);
+            pending_.push_back(std::move(u));
         } else {
             std::uint32_t sent = 0;
             if (!device_->WritePipe(u.endpoint, buffer->data, u.length, sent)) u.status = -EPIPE;
@@ -264,7 +289,8 @@ private:
         while (!stopping_) {
             {
                 std::unique_lock lock(mutex_);
-                cv_.wait(lock, [&] { return stopping_ || FirstPending(endpoint) != nullptr; });
+                cv_.wait(lock,
+                         [&] { return stopping_ || FirstPending(endpoint) != pending_.end(); });
                 if (stopping_) return;
                 if (!held) buffer.resize(FirstPending(endpoint)->length);
             }
@@ -277,8 +303,8 @@ private:
                 held = true;
             }
             std::lock_guard lock(mutex_);
-            Urb* u = FirstPending(endpoint);
-            if (u == nullptr) continue;
+            const auto u = FirstPending(endpoint);
+            if (u == pending_.end()) continue;
             if (buffer.size() > u->length) {
                 buffer.resize(u->length);
                 u->status = -EOVERFLOW;
@@ -287,7 +313,7 @@ private:
             buffer.clear();
             held = false;
             done_.push_back(std::move(*u));
-            pending_.erase(pending_.begin() + (u - &pending_.front()));
+            pending_.erase(u);
         }
     }
 
@@ -295,25 +321,39 @@ private:
         std::lock_guard lock(mutex_);
         return gone_;
     }
+    bool Holds(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        return held_ == endpoint;
+    }
 
-    Urb* FirstPending(std::uint8_t endpoint) {
-        for (Urb& u : pending_)
-            if (u.endpoint == endpoint) return &u;
-        return nullptr;
+    std::deque<Urb>::iterator FirstPending(std::uint8_t endpoint) {
+        return std::find_if(pending_.begin(), pending_.end(),
+                            [&](const Urb& u) { return u.endpoint == endpoint; });
     }
 
     const std::unique_ptr<usb::Interface> device_;
     UMockdevIoctlBase* const handler_;
     std::mutex mutex_;
     std::condition_variable cv_;
-    std::deque<Urb> pending_;  // IN URBs waiting for data
+    std::deque<Urb> pending_;  // IN URBs waiting for data, OUT URBs held
     std::deque<Urb> done_;     // URBs to reap, oldest first
     bool gone_ = false;
-    std::uint8_t stall_ = 0;  // the endpoint whose next URB stalls
+    std::set<std::uint8_t> halted_;  // endpoints that stall until cleared
+    std::uint8_t held_ = 0;          // the OUT endpoint whose URBs are never written
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> submitted_{0};
+    std::atomic<std::uint64_t> heldWrites_{0};
     std::vector<std::thread> readers_;
 };
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 // The mocked devices of one test: bus 1, a device per port.
 class UsbTestbed {
@@ -330,6 +370,15 @@ public:
     static bool Preloaded() {
         const char* preload = std::getenv("LD_PRELOAD");
         return preload != nullptr && std::strstr(preload, "umockdev-preload") != nullptr;
+    }
+    // Why the test bed cannot run in this process (a test skips with it), or
+    // nothing when it can.
+    static std::optional<std::string> Unavailable() {
+        if (kSanitized)
+            return "sanitizer build: its runtime must be the first library loaded and refuses "
+                   "umockdev's LD_PRELOAD; the libusb test bed runs in the plain build";
+        if (!Preloaded()) return "run under umockdev-wrapper (LD_PRELOAD of libumockdev-preload)";
+        return std::nullopt;
     }
 
     static std::string SysPath(int port) { return "/sys/devices/usb1/1-" + std::to_string(port); }
