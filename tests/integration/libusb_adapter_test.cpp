@@ -485,7 +485,8 @@ TEST_F(LibUsbServiceTest, TheServiceFollowsRealUsbAdapters) {
 
 // Frames over libusb: the display driver's pattern reaches the four
 // monitors of a 2 x 2 wall on two adapters, each monitor showing its cell's
-// colour and all flipping to the same frames.
+// colour and all flipping to the same frames. A stalled adapter holds up
+// nobody else.
 TEST_F(LibUsbServiceTest, AWallOverLibUsbShowsEveryFrameOnEveryMonitorInStep) {
     StartTwoByTwoWall();
     StartDriver();
@@ -518,6 +519,14 @@ TEST_F(LibUsbServiceTest, AWallOverLibUsbShowsEveryFrameOnEveryMonitorInStep) {
         EXPECT_NEAR(picture.front[at + 2], want.r, 8) << name;
     }
     ExpectNoViolations();
+
+    // A stall on one adapter's command pipe breaks its link; frames go on to
+    // the other adapter's monitors, and the service still stops in time
+    // (TearDown).
+    bed_->Node(2).Stall(adapter::kPipeOutCommands);
+    EXPECT_TRUE(Eventually([&] { return LogCount("WinUsb_WritePipe error!") == 1; })) << Log();
+    EXPECT_TRUE(EachFlippedSince({"a0:1", "a0:4"}, orv::testing::NowMicros(), 10))
+        << Log() << driver_->Output();
 }
 
 // An adapter unplugged while the service writes a frame to it: the write
