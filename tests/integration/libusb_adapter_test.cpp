@@ -372,10 +372,7 @@ protected:
             driver_->Signal(SIGTERM);
             EXPECT_EQ(driver_->Wait(std::chrono::seconds(10)), 0);
         }
-        if (service_) {
-            service_->Signal(SIGTERM);
-            EXPECT_EQ(service_->Wait(std::chrono::seconds(40)), 0);
-        }
+        StopService();
         LibUsbAdapterTest::TearDown();
     }
 
@@ -395,6 +392,12 @@ protected:
         service_ =
             std::make_unique<orv::testing::ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
         ASSERT_TRUE(service_->Started());
+    }
+    void StopService() {
+        if (!service_) return;
+        service_->Signal(SIGTERM);
+        EXPECT_EQ(service_->Wait(std::chrono::seconds(40)), 0);
+        service_.reset();
     }
     // The real display driver with one precomputed test-pattern frame.
     void StartDriver() {
@@ -460,7 +463,7 @@ protected:
 
 // The adapter present at start and one plugged in later are started and
 // show their monitors' identification pictures; the late one's removal
-// takes it out again.
+// takes it out again. Across a restart the monitors keep their numbers.
 TEST_F(LibUsbServiceTest, TheServiceFollowsRealUsbAdapters) {
     sim::SimAdapter& early = AddAdapter("early", {0x01});
     sim::SimAdapter& late = AddAdapter("late", {0x01, 0x04});
@@ -476,10 +479,32 @@ TEST_F(LibUsbServiceTest, TheServiceFollowsRealUsbAdapters) {
     EXPECT_TRUE(Eventually(
         [&] { return LogCount("--COvwDeviceManager::USBAdapterPlugIn()--") == 1; }, 30s));
     EXPECT_TRUE(Eventually([&] { return late.Stats().frames > 0; }, 30s));
+    EXPECT_TRUE(Eventually([&] { return LogCount("--ORVPlugInMonitor::MonitorID=") == 3; }, 30s));
 
     bed_->RemoveUsbDevice(2);
     EXPECT_TRUE(Eventually(
         [&] { return LogCount("--COvwDeviceManager::USBAdapterPlugOut()--") == 1; }, 30s));
+
+    // Both present when the service starts again: the start-up enumeration
+    // takes both, and every monitor gets its number again from the file.
+    const std::map<std::string, int> ids = {{"SIM-early1", SavedId("SIM-early1")},
+                                            {"SIM-late1", SavedId("SIM-late1")},
+                                            {"SIM-late4", SavedId("SIM-late4")}};
+    StopService();
+    ASSERT_TRUE(bed_->AddUsbDevice(2, BusPath("late"), kAdapterConfiguration));
+    const std::size_t before = LogCount("--ORVPlugInMonitor::MonitorID=");
+    StartService();
+    ASSERT_TRUE(
+        Eventually([&] { return LogCount("--ORVPlugInMonitor::MonitorID=") == before + 3; }, 30s))
+        << Log();
+    const std::string log = Log();
+    const std::string restarted = log.substr(log.rfind("Service start."));
+    for (const auto& [name, id] : ids) {
+        EXPECT_EQ(SavedId(name), id) << name;
+        EXPECT_NE(restarted.find("--ORVPlugInMonitor::MonitorID=" + std::to_string(id) + "--"),
+                  std::string::npos)
+            << name << " did not get " << id;
+    }
     ExpectNoViolations();
 }
 
