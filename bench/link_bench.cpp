@@ -161,8 +161,8 @@ void BM_LinkBulkOut3MiBLibUsbUmockdev(benchmark::State& state) {
             return;
         }
         WriteLoop(state, link);
-        link.Disconnect();
-    }  // the node's connection to the device end closes with the test bed
+        link.Disconnect();  // the node's connection to the device end closes with it
+    }
     received = device.Finish();
     Report(state, received);
 }

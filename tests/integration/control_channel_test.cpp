@@ -19,6 +19,7 @@
 #include "protocol/control/control_protocol.h"
 #include "sim/adapter/control_server.h"
 #include "tests/support/child_process.h"
+#include "tests/support/control_panel.h"
 #include "tests/support/sim_process.h"
 
 using namespace orv::testing;
@@ -28,78 +29,6 @@ namespace ctl = orv::control;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// One panel connection: sends requests, cuts what comes back into messages.
-class Panel {
-public:
-    explicit Panel(std::uint16_t port) {
-        for (int i = 0; i < 100 && !conn_; ++i) {
-            conn_ = orv::net::TcpConnection::Connect("127.0.0.1", port);
-            if (!conn_) std::this_thread::sleep_for(100ms);
-        }
-    }
-    bool Connected() const { return conn_ != nullptr; }
-    bool SendRaw(const Bytes& bytes) { return conn_->Send(bytes); }
-    bool Send(const ctl::Request& request) { return SendRaw(ctl::EncodeRequest(request)); }
-
-    // The next whole message, raw; nothing on time-out or close.
-    std::optional<Bytes> NextRaw(std::chrono::milliseconds timeout = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        Bytes message;
-        ctl::Refusal refusal;
-        for (;;) {
-            const auto step = cutter_.Next(message, refusal);
-            if (step == ctl::MessageCutter::Step::kMessage) return message;
-            EXPECT_NE(step, ctl::MessageCutter::Step::kRefused) << refusal.reason;
-            if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-            if (!conn_->WaitReadable(50)) continue;
-            std::array<std::uint8_t, 65536> buffer{};
-            const long n = conn_->Receive(buffer);
-            if (n <= 0) return std::nullopt;
-            cutter_.Append(orv::bytes::ConstBytes(buffer.data(), static_cast<std::size_t>(n)));
-        }
-    }
-    // The next message of type T (its raw bytes in `raw`); notices that come
-    // first are kept in notices_.
-    template <typename T>
-    std::optional<T> Next(Bytes* raw = nullptr, std::chrono::milliseconds timeout = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto bytes = NextRaw(std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now()));
-            if (!bytes) return std::nullopt;
-            auto decoded = ctl::DecodeServiceMessage(*bytes);
-            EXPECT_TRUE(decoded.value) << decoded.refusal.reason;
-            if (!decoded.value) return std::nullopt;
-            if (const T* v = std::get_if<T>(&*decoded.value)) {
-                if (raw) *raw = *bytes;
-                return *v;
-            }
-            notices.push_back(*decoded.value);
-        }
-        return std::nullopt;
-    }
-    template <typename T>
-    std::optional<T> Ask(const ctl::Request& request, Bytes* raw = nullptr) {
-        if (!Send(request)) return std::nullopt;
-        return Next<T>(raw);
-    }
-    std::vector<ctl::MonitorEntry> Monitors() {
-        auto list = Ask<ctl::MonitorList>(ctl::GetMonitors{});
-        EXPECT_TRUE(list);
-        return list ? list->entries : std::vector<ctl::MonitorEntry>{};
-    }
-    std::optional<ctl::WallList> Walls(Bytes* raw = nullptr) {
-        return Ask<ctl::WallList>(ctl::GetWalls{}, raw);
-    }
-    void Close() { conn_.reset(); }
-
-    std::vector<ctl::ServiceMessage> notices;
-
-private:
-    std::unique_ptr<orv::net::TcpConnection> conn_;
-    ctl::MessageCutter cutter_{ctl::Direction::kToPanel};
-};
 
 class ControlChannelTest : public ::testing::Test {
 protected:
@@ -148,15 +77,7 @@ protected:
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
             << Log();
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "Waiting for control panel connect", 10s));
-        // A monitor's id is logged before the server's monitor list has it:
-        // a panel that comes and goes waits until all four are listed.
-        bool listed = false;
-        for (int i = 0; i < 100 && !listed; ++i) {
-            Panel probe(controlPort_);
-            listed = probe.Connected() && probe.Monitors().size() == 4u;
-            if (!listed) std::this_thread::sleep_for(100ms);
-        }
-        ASSERT_TRUE(listed) << Log();
+        ASSERT_TRUE(WaitUntilListed(controlPort_, 4)) << Log();
     }
     void StopService() {
         if (!service_) return;

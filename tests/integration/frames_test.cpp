@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <thread>
 
 #include "codec/encode/picture_encoder.h"
@@ -25,6 +24,7 @@
 #include "sim/adapter/control_server.h"
 #include "sim/driver/frame_source.h"
 #include "tests/support/child_process.h"
+#include "tests/support/flip_records.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/xvfb.h"
 
@@ -258,49 +258,25 @@ protected:
         return driver;
     }
 
-    // The simulator's flip records, by "adapter:port".
-    struct Flips {
-        std::uint32_t frame = 0;
-        bool plugged = false;
-        std::vector<std::pair<std::uint32_t, std::uint64_t>> flips;  // frame, time (us)
-    };
-    std::map<std::string, Flips> ReadFlips() {
-        std::map<std::string, Flips> out;
+    // The simulator's flip records.
+    FlipRecords ReadFlips() {
+        FlipRecords out;
         const std::string answer = Sim("flips");
         if (answer.rfind("ok ", 0) != 0) return out;
         const auto json = nlohmann::json::parse(answer.substr(3));
         for (const auto& m : json["monitors"]) {
-            Flips& f =
+            auto& flips =
                 out[m["adapter"].get<std::string>() + ":" + std::to_string(m["port"].get<int>())];
-            f.frame = m["frame"].get<std::uint32_t>();
-            f.plugged = m["plugged"].get<bool>();
             for (const auto& flip : m["flips"])
-                f.flips.emplace_back(flip[0].get<std::uint32_t>(), flip[1].get<std::uint64_t>());
+                flips.push_back({flip[0].get<std::uint32_t>(), flip[1].get<std::int64_t>()});
         }
         return out;
     }
-    static std::uint64_t NowMicros() {
-        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                              std::chrono::steady_clock::now().time_since_epoch())
-                                              .count());
-    }
     // True once each of `monitors` has flipped `count` times after `since`.
-    bool EachFlippedSince(const std::vector<std::string>& monitors, std::uint64_t since,
+    bool EachFlippedSince(const std::vector<std::string>& monitors, std::int64_t since,
                           int count = 5, std::chrono::seconds timeout = 20s) {
-        for (auto deadline = std::chrono::steady_clock::now() + timeout;
-             std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(100ms)) {
-            const auto all = ReadFlips();
-            bool done = true;
-            for (const std::string& name : monitors) {
-                const auto it = all.find(name);
-                int n = 0;
-                if (it != all.end())
-                    for (const auto& flip : it->second.flips) n += flip.second > since ? 1 : 0;
-                done = done && n >= count;
-            }
-            if (done) return true;
-        }
-        return false;
+        return orv::testing::EachFlippedSince([this] { return ReadFlips(); }, monitors, since,
+                                              count, timeout);
     }
 
     TempDir tmp_;
@@ -408,37 +384,8 @@ TEST_F(FramesTest, RealDriverPatternFillsTheWallInStep) {
         << Log();
     ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 30)) << Sim("flips 3") << Log();
 
-    // Frames keep flowing, and one simulated adapter may run a frame or two
-    // behind the other when the machine is loaded (the simulator decodes
-    // every picture), so the records are read until all four cover a common
-    // window of frames.
-    std::map<std::string, Flips> flips;
-    std::uint32_t from = 0, to = 0;
-    for (int i = 0; i < 50 && from >= to; ++i) {
-        flips = ReadFlips();
-        if (flips.size() != 4) continue;
-        from = 0;
-        to = ~0u;
-        for (const auto& [name, f] : flips) {
-            if (f.flips.empty()) {
-                to = 0;
-                break;
-            }
-            from = std::max(from, f.flips.front().first);
-            to = std::min(to, f.flips.back().first);
-        }
-    }
-    ASSERT_LT(from, to) << Sim("flips 3");
-    // Within that window every monitor flipped to the same frames: none was
-    // skipped on one monitor and shown on another.
-    std::set<std::uint32_t> first;
-    for (const auto& [name, f] : flips) {
-        std::set<std::uint32_t> frames;
-        for (const auto& flip : f.flips)
-            if (flip.first >= from && flip.first <= to) frames.insert(flip.first);
-        if (first.empty()) first = frames;
-        EXPECT_EQ(frames, first) << name;
-    }
+    // Frames keep flowing; every monitor flipped to the same frames.
+    ASSERT_TRUE(ExpectFlippedInStep([this] { return ReadFlips(); }, 4)) << Sim("flips 3");
     for (const char* a : {"a0", "a1"})
         EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
 
@@ -500,7 +447,7 @@ TEST_F(FramesTest, DriverKilledMidFramesLeavesTheServiceReadyForTheNext) {
     ASSERT_TRUE(WaitForFileContaining(LogPath(), "Reset video wall successful.", 15s)) << Log();
     EXPECT_FALSE(service_->Wait(0ms).has_value()) << "the service ended";
 
-    const std::uint64_t restarted = NowMicros();
+    const std::int64_t restarted = NowMicros();
     auto second = StartDriver();
     EXPECT_TRUE(EachFlippedSince(WallMonitorNames(), restarted, 10))
         << Sim("flips 3") << Log() << second->Output();
@@ -523,13 +470,13 @@ TEST_F(FramesTest, AnAdapterUnpluggedMidFramesComesBackWithItsIdsAndFrames) {
     ASSERT_TRUE(EachFlippedSince(WallMonitorNames(), 0, 10)) << Sim("flips 3") << Log();
 
     ASSERT_EQ(Sim("detach a1"), "ok");
-    const std::uint64_t detached = NowMicros();
+    const std::int64_t detached = NowMicros();
     EXPECT_TRUE(EachFlippedSince({"a0:1", "a0:4"}, detached, 30))
         << Sim("flips 3") << Log() << driver->Output();
 
     const std::size_t logBefore = Log().size();
     ASSERT_EQ(Sim("attach a1"), "ok");
-    const std::uint64_t attached = NowMicros();
+    const std::int64_t attached = NowMicros();
     EXPECT_TRUE(EachFlippedSince(WallMonitorNames(), attached, 10, 30s))
         << Sim("flips 3") << Log() << driver->Output();
     const std::string after = Log().substr(logBefore);

@@ -1,8 +1,9 @@
 // A umockdev test bed for the libusb backend: mocked USB devices (sysfs
 // entry, descriptors, device node) whose usbdevfs ioctls are answered by a
 // MockAdapterNode. Bulk URBs go to a simulated adapter (sim/adapter): the
-// node talks to it with the simulated bus's own client (SimUsb), so the
-// adapter model checks every packet as it does for the service.
+// node talks to it with the simulated bus's own client (SimUsb), one
+// connection per host session, so the adapter model checks every packet as
+// it does for the service.
 //
 // Only works with umockdev's preload library in the process (run the program
 // under umockdev-wrapper); UsbTestbed::Preloaded says whether it is. The user
@@ -14,6 +15,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -23,6 +25,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,11 +65,14 @@ struct Urb {
 
 // The device end of a mocked device node: answers usbdevfs ioctls (on
 // umockdev's handler thread) and moves bulk transfers to and from a simulated
-// adapter through `device` (one reader thread per IN pipe).
+// adapter over the simulated bus (one reader thread per IN pipe). Each host
+// session (claim of the interface to its release) is one bus connection, so
+// the adapter sees every new host as one, as a real adapter starts again
+// with the host that opens it.
 class MockAdapterNode {
 public:
-    explicit MockAdapterNode(std::unique_ptr<usb::Interface> device)
-        : device_(std::move(device)), handler_(umockdev_ioctl_base_new()) {
+    explicit MockAdapterNode(std::string socketPath)
+        : socketPath_(std::move(socketPath)), handler_(umockdev_ioctl_base_new()) {
         g_signal_connect_after(handler_, "handle-ioctl", G_CALLBACK(&MockAdapterNode::OnIoctl),
                                this);
         for (std::uint8_t ep : {0x81, 0x82}) readers_.emplace_back([this, ep] { Reader(ep); });
@@ -74,6 +81,7 @@ public:
         stopping_ = true;
         cv_.notify_all();
         for (std::thread& t : readers_) t.join();
+        Disconnect();
         for (Urb& u : pending_) umockdev_ioctl_data_unref(u.data);
         for (Urb& u : done_) umockdev_ioctl_data_unref(u.data);
         g_object_unref(handler_);
@@ -88,19 +96,28 @@ public:
         {
             std::lock_guard lock(mutex_);
             gone_ = true;
-            for (Urb& u : pending_) {
-                u.status = -ENODEV;
-                done_.push_back(std::move(u));
-            }
-            pending_.clear();
         }
-        device_->Free();
+        Disconnect();
     }
-    // The next URB submitted on `endpoint` ends with a stall (-EPIPE).
-    void StallNext(std::uint8_t endpoint) {
+    // `endpoint` halts: every URB submitted on it ends with a stall (-EPIPE)
+    // until the host clears the halt.
+    void Stall(std::uint8_t endpoint) {
         std::lock_guard lock(mutex_);
-        stall_ = endpoint;
+        halted_.insert(endpoint);
     }
+    bool Halted(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        return halted_.count(endpoint) != 0;
+    }
+    // OUT URBs submitted on `endpoint` from now on are taken but never
+    // written, as by a device that stopped reading; they end when the device
+    // vanishes (or the host discards them).
+    void HoldWrites(std::uint8_t endpoint) {
+        std::lock_guard lock(mutex_);
+        held_ = endpoint;
+    }
+    // OUT URBs held so far.
+    std::uint64_t HeldWrites() const { return heldWrites_; }
     std::uint64_t Submitted() const { return submitted_; }
 
 private:
@@ -132,8 +149,15 @@ private:
                 umockdev_ioctl_client_complete(client, -1, ENODATA);
                 return TRUE;
             case USBDEVFS_CLAIMINTERFACE:
-            case USBDEVFS_DISCONNECT_CLAIM:  // claim, with no kernel driver to detach
+            case USBDEVFS_DISCONNECT_CLAIM: {  // claim, with no kernel driver to detach
+                const bool ok = Connect();
+                umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EIO);
+                return TRUE;
+            }
             case USBDEVFS_RELEASEINTERFACE:
+                Disconnect();
+                umockdev_ioctl_client_complete(client, 0, 0);
+                return TRUE;
             case USBDEVFS_IOCTL:  // (re)attach a kernel driver: there is none
             case USBDEVFS_RESET:
             case USBDEVFS_RESETEP:
@@ -145,7 +169,12 @@ private:
                 const auto ep =
                     static_cast<std::uint8_t>(*reinterpret_cast<unsigned int*>(d->data));
                 umockdev_ioctl_data_unref(d);
-                const bool ok = device_->ResetPipe(ep);
+                {
+                    std::lock_guard lock(mutex_);
+                    halted_.erase(ep);
+                }
+                const auto device = Device();
+                const bool ok = device && device->ResetPipe(ep);
                 umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EINVAL);
                 return TRUE;
             }
@@ -153,8 +182,9 @@ private:
                 UMockdevIoctlData* d =
                     umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_setinterface), nullptr);
                 const auto* s = reinterpret_cast<const usbdevfs_setinterface*>(d->data);
-                const bool ok =
-                    device_->SetCurrentAlternateSetting(static_cast<std::uint8_t>(s->altsetting));
+                const auto device = Device();
+                const bool ok = device && device->SetCurrentAlternateSetting(
+                                              static_cast<std::uint8_t>(s->altsetting));
                 umockdev_ioctl_data_unref(d);
                 umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EINVAL);
                 return TRUE;
@@ -184,33 +214,33 @@ private:
         }
         ++submitted_;
         Urb u{data, urb->endpoint, static_cast<std::uint32_t>(urb->buffer_length), {}, 0};
-        {
-            std::lock_guard lock(mutex_);
-            if (stall_ == u.endpoint) {
-                stall_ = 0;
-                u.status = -EPIPE;
-                done_.push_back(std::move(u));
-                umockdev_ioctl_client_complete(client, 0, 0);
-                return TRUE;
-            }
-        }
         // The buffer becomes part of `data`: written back when it is reaped.
         UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
             data, G_STRUCT_OFFSET(usbdevfs_urb, buffer), u.length, nullptr);
-        if (usb::IsInPipe(u.endpoint)) {
-            umockdev_ioctl_data_unref(buffer);
-            {
-                std::lock_guard lock(mutex_);
-                pending_.push_back(std::move(u));
-            }
-            cv_.notify_all();
-        } else {
-            std::uint32_t sent = 0;
-            if (!device_->WritePipe(u.endpoint, buffer->data, u.length, sent)) u.status = -EPIPE;
-            umockdev_ioctl_data_unref(buffer);
+        std::shared_ptr<usb::Interface> writeTo;
+        {
+            // Decided under the lock that Vanish and the session's end take,
+            // so every URB taken is either completed here or ended by them.
             std::lock_guard lock(mutex_);
+            if (gone_ || !device_ || halted_.count(u.endpoint) != 0) {
+                u.status = gone_ ? -ENODEV : device_ ? -EPIPE : -ENOENT;
+                done_.push_back(std::move(u));
+            } else if (usb::IsInPipe(u.endpoint) || held_ == u.endpoint) {
+                if (!usb::IsInPipe(u.endpoint)) ++heldWrites_;
+                pending_.push_back(std::move(u));
+            } else {
+                writeTo = device_;
+            }
+        }
+        cv_.notify_all();
+        if (writeTo) {
+            std::uint32_t sent = 0;
+            const bool ok = writeTo->WritePipe(u.endpoint, buffer->data, u.length, sent);
+            std::lock_guard lock(mutex_);
+            if (!ok) u.status = gone_ ? -ENODEV : -EPIPE;
             done_.push_back(std::move(u));
         }
+        umockdev_ioctl_data_unref(buffer);
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
     }
@@ -257,28 +287,36 @@ private:
 
     // Waits for an IN URB on `endpoint`, reads the adapter's next transfer
     // on it and completes the URB. Data read for a URB that was discarded
-    // meanwhile goes to the next one, as a device keeps what it had not sent.
+    // meanwhile goes to the next one of the same session, as a device keeps
+    // what it had not sent.
     void Reader(std::uint8_t endpoint) {
         std::vector<std::uint8_t> buffer;
-        bool held = false;  // `buffer` holds a transfer nobody took yet
+        bool held = false;          // `buffer` holds a transfer nobody took yet
+        std::uint64_t session = 0;  // the session `buffer` was read in
         while (!stopping_) {
+            std::shared_ptr<usb::Interface> device;
             {
                 std::unique_lock lock(mutex_);
-                cv_.wait(lock, [&] { return stopping_ || FirstPending(endpoint) != nullptr; });
+                cv_.wait(lock, [&] {
+                    return stopping_ || (device_ && FirstPending(endpoint) != pending_.end());
+                });
                 if (stopping_) return;
+                if (held && session != session_) held = false;  // its connection is gone
+                device = device_;
+                session = session_;
                 if (!held) buffer.resize(FirstPending(endpoint)->length);
             }
             if (!held) {
                 std::uint32_t got = 0;
-                if (!device_->ReadPipe(endpoint, buffer.data(),
-                                       static_cast<std::uint32_t>(buffer.size()), got))
+                if (!device->ReadPipe(endpoint, buffer.data(),
+                                      static_cast<std::uint32_t>(buffer.size()), got))
                     continue;  // the pipe's short time-out: look again
                 buffer.resize(got);
                 held = true;
             }
             std::lock_guard lock(mutex_);
-            Urb* u = FirstPending(endpoint);
-            if (u == nullptr) continue;
+            const auto u = FirstPending(endpoint);
+            if (u == pending_.end() || session != session_) continue;
             if (buffer.size() > u->length) {
                 buffer.resize(u->length);
                 u->status = -EOVERFLOW;
@@ -287,8 +325,48 @@ private:
             buffer.clear();
             held = false;
             done_.push_back(std::move(*u));
-            pending_.erase(pending_.begin() + (u - &pending_.front()));
+            pending_.erase(u);
         }
+    }
+
+    // Opens the session's connection to the adapter (once per session).
+    bool Connect() {
+        if (Device()) return true;
+        std::shared_ptr<usb::Interface> device = usb::CreateInterfaceFor(socketPath_);
+        if (!device->Open(socketPath_) || !device->Initialize() ||
+            !device->SetCurrentAlternateSetting(0))
+            return false;
+        // Short time-outs keep the readers responsive to the session's end.
+        for (std::uint8_t ep : {0x81, 0x82})
+            if (!device->SetPipePolicy(ep, usb::PipePolicy::kPipeTransferTimeout, 50)) return false;
+        {
+            std::lock_guard lock(mutex_);
+            device_ = std::move(device);
+            ++session_;
+        }
+        cv_.notify_all();
+        return true;
+    }
+    // Ends the session: the adapter sees its host go. URBs not complete end
+    // as usbfs ends them: -ENODEV for a device gone, -ENOENT (killed) for an
+    // interface released.
+    void Disconnect() {
+        std::shared_ptr<usb::Interface> device;
+        {
+            std::lock_guard lock(mutex_);
+            for (Urb& u : pending_) {
+                u.status = gone_ ? -ENODEV : -ENOENT;
+                done_.push_back(std::move(u));
+            }
+            pending_.clear();
+            device = std::move(device_);
+            device_.reset();
+        }
+        if (device) device->Free();
+    }
+    std::shared_ptr<usb::Interface> Device() {
+        std::lock_guard lock(mutex_);
+        return device_;
     }
 
     bool Gone() {
@@ -296,24 +374,36 @@ private:
         return gone_;
     }
 
-    Urb* FirstPending(std::uint8_t endpoint) {
-        for (Urb& u : pending_)
-            if (u.endpoint == endpoint) return &u;
-        return nullptr;
+    std::deque<Urb>::iterator FirstPending(std::uint8_t endpoint) {
+        return std::find_if(pending_.begin(), pending_.end(),
+                            [&](const Urb& u) { return u.endpoint == endpoint; });
     }
 
-    const std::unique_ptr<usb::Interface> device_;
+    const std::string socketPath_;
     UMockdevIoctlBase* const handler_;
     std::mutex mutex_;
+    std::shared_ptr<usb::Interface> device_;  // the session's connection, if any
+    std::uint64_t session_ = 0;               // counts sessions
     std::condition_variable cv_;
-    std::deque<Urb> pending_;  // IN URBs waiting for data
+    std::deque<Urb> pending_;  // IN URBs waiting for data, OUT URBs held
     std::deque<Urb> done_;     // URBs to reap, oldest first
     bool gone_ = false;
-    std::uint8_t stall_ = 0;  // the endpoint whose next URB stalls
+    std::set<std::uint8_t> halted_;  // endpoints that stall until cleared
+    std::uint8_t held_ = 0;          // the OUT endpoint whose URBs are never written
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> submitted_{0};
+    std::atomic<std::uint64_t> heldWrites_{0};
     std::vector<std::thread> readers_;
 };
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 // The mocked devices of one test: bus 1, a device per port.
 class UsbTestbed {
@@ -331,6 +421,15 @@ public:
         const char* preload = std::getenv("LD_PRELOAD");
         return preload != nullptr && std::strstr(preload, "umockdev-preload") != nullptr;
     }
+    // Why the test bed cannot run in this process (a test skips with it), or
+    // nothing when it can.
+    static std::optional<std::string> Unavailable() {
+        if (kSanitized)
+            return "sanitizer build: its runtime must be the first library loaded and refuses "
+                   "umockdev's LD_PRELOAD; the libusb test bed runs in the plain build";
+        if (!Preloaded()) return "run under umockdev-wrapper (LD_PRELOAD of libumockdev-preload)";
+        return std::nullopt;
+    }
 
     static std::string SysPath(int port) { return "/sys/devices/usb1/1-" + std::to_string(port); }
 
@@ -338,13 +437,6 @@ public:
     // at bus 1, port `port` (device path "libusb:1-<port>"), with
     // `configuration` as its configuration descriptors. No uevent is sent.
     bool AddUsbDevice(int port, const std::string& socketPath, const char* configuration) {
-        auto device = usb::CreateInterfaceFor(socketPath);
-        if (!device->Open(socketPath) || !device->Initialize() ||
-            !device->SetCurrentAlternateSetting(0))
-            return false;
-        // Short time-outs keep the readers responsive to the node's end.
-        for (std::uint8_t ep : {0x81, 0x82})
-            if (!device->SetPipePolicy(ep, usb::PipePolicy::kPipeTransferTimeout, 50)) return false;
         const std::string number = std::to_string(port + 1);
         const std::string node = "/dev/bus/usb/001/00" + number;
         auto& slot = nodes_[port];
@@ -354,7 +446,7 @@ public:
             umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
             slot.reset();
         }
-        slot = std::make_unique<MockAdapterNode>(std::move(device));
+        slot = std::make_unique<MockAdapterNode>(socketPath);
         if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), slot->Handler(), nullptr))
             return false;
         const std::string record =
