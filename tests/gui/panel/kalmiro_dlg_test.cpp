@@ -3,7 +3,6 @@
 // requests, and what the service sends shows in the widgets.
 #include <QApplication>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -14,32 +13,13 @@
 #include "panel/app/panel_widgets.h"
 #include "panel/model/panel_log.h"
 #include "tests/support/fake_control_service.h"
+#include "tests/support/panel_drag.h"
 
 using namespace orv;
 using namespace orv::panel;
 
-namespace {
-
-// Drops `monitor` onto `target` at `point` the way a drag ending there does.
-bool Drop(QWidget* target, QPoint point, DraggedMonitor monitor) {
-    const auto data = MonitorMime(monitor);
-    QDragEnterEvent enter(point, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted()) return false;
-    QDragMoveEvent move(point, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(QPointF(point), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
-
-// The middle of cell (column, row) of a 2 x 2 wall in the view.
-QPoint CellCentre(QWidget* view, int column, int row) {
-    return {view->width() / 2 * column + view->width() / 4,
-            view->height() / 2 * row + view->height() / 4};
-}
-
-}  // namespace
+using orv::test::CellCentre;
+using orv::test::Drop;
 
 class KalmiroDlgTest : public QObject {
     Q_OBJECT
