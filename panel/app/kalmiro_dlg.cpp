@@ -120,8 +120,19 @@ void CKalmiroDlg::BuildControls() {
     });
     addButton_ = Button(settings, "1038", "+");
     removeButton_ = Button(settings, "1039", "-");
+    // Kept from the dialog's first layout: two buttons without a command, a
+    // text that names a resolution and a split mode and is never updated,
+    // and a line.
+    auto* destroy = Button(settings, "1015", "Destroy");
+    auto* destroyAll = Button(settings, "1016", "Destroy all view");
+    auto* placeholder = new QLabel("1920*1080  2*2", settings);
+    placeholder->setObjectName("1009");
+    auto* placeholderLine = new QFrame(settings);
+    placeholderLine->setObjectName("1014");
+    placeholderLine->setFrameShape(QFrame::HLine);
     for (QWidget* hidden : std::initializer_list<QWidget*>{
-             encodeCombo_, cpuEdit_, threadEdit_, threadApply, back, addButton_, removeButton_}) {
+             encodeCombo_, cpuEdit_, threadEdit_, threadApply, back, addButton_, removeButton_,
+             destroy, destroyAll, placeholder, placeholderLine}) {
         hidden->setVisible(false);
     }
 

@@ -146,6 +146,23 @@ private slots:
         QCOMPARE(messages_, QStringList{"Server 127.0.0.1@ORVVW has been disconnected!"});
     }
 
+    // The hidden controls kept from the first layout are there, and its two
+    // buttons without a command send nothing: the next request is Save's.
+    void TheHiddenLeftoversExistAndTheirButtonsSendNothing() {
+        StartPanel(true);
+        for (const char* id : {"1015", "1016", "1009", "1014"}) {
+            const QWidget* w = dialog_->findChild<QWidget*>(id);
+            QVERIFY2(w != nullptr && w->isHidden(), id);
+        }
+        const std::size_t before = service_->Requests().size();
+        Button("1015")->click();
+        Button("1016")->click();
+        Button("1049")->click();
+        QVERIFY(service_->WaitForRequests(before + 1));
+        QCOMPARE(service_->Requests()[before], control::Request(control::SaveConfiguration{}));
+        QVERIFY(dialog_->isVisible());
+    }
+
     void ClosingSendsLeaving() {
         StartPanel(true);
         dialog_->close();
