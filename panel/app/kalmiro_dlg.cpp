@@ -95,11 +95,12 @@ void CKalmiroDlg::BuildControls() {
     saveButton_ = Button(settings, "1049", Tr(StringId::kSaveConfiguration));
     bezelEdit_ = new QLineEdit("0", settings);
     bezelEdit_->setObjectName("1047");
-    auto* bezelApply = Button(settings, "1050", "Apply");
+    auto* bezelApply = Button(settings, "1050", Tr(StringId::kApply));
 
     // Created hidden; their commands work when invoked.
-    QStringList templates{"None"};
-    for (int i = 1; i <= kTemplateCount; ++i) templates << QString("Template %1").arg(i);
+    QStringList templates{Tr(StringId::kTemplateNone)};
+    for (int i = 1; i <= kTemplateCount; ++i)
+        templates << QString("%1 %2").arg(Tr(StringId::kTemplateName)).arg(i);
     templateCombo_ = Combo(settings, "1024", templates);
     encodeCombo_ = Combo(settings, "1051", {"CPU", "GPU"});
     cpuEdit_ = new QLineEdit("0", settings);  // the service's 0x44 value
@@ -112,7 +113,7 @@ void CKalmiroDlg::BuildControls() {
     connect(threadEdit_, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (text.isEmpty()) threadEdit_->setText("4");
     });
-    auto* threadApply = Button(settings, "1007", "Apply");
+    auto* threadApply = Button(settings, "1007", Tr(StringId::kApply));
     auto* back = Button(settings, "1043", "Back");
     connect(back, &QPushButton::clicked, this, [this] {
         back_ = true;
@@ -156,12 +157,12 @@ void CKalmiroDlg::BuildControls() {
     grid->addWidget(heightEdit_, 2, 3);
     grid->addWidget(createButton_, 1, 4);
     grid->addWidget(resetButton_, 2, 4);
-    grid->addWidget(new QLabel("Bezel compensation:", settings), 3, 0);
+    grid->addWidget(new QLabel(Tr(StringId::kBezelLabel), settings), 3, 0);
     grid->addWidget(bezelEdit_, 3, 1);
     grid->addWidget(bezelApply, 3, 2);
     // Shown, unlike the original's hidden combo: the zone programs need a
     // way to a template.
-    grid->addWidget(new QLabel("Zone templates:", settings), 3, 3);
+    grid->addWidget(new QLabel(Tr(StringId::kZoneTemplatesLabel), settings), 3, 3);
     grid->addWidget(templateCombo_, 3, 4);
 
     auto* topology = new QGroupBox(Tr(StringId::kTopologyGroup), this);
