@@ -1,16 +1,24 @@
 // panel-screenshots DIR: writes pictures of the panel's windows into DIR so
 // they can be looked at: the main dialog in English and Chinese with a 2 x 2
-// wall, placed monitors and a zone template, the server list with one
-// server, Set Monitor ID, About and Pellandra. The panel runs against the
-// fake control service, on whatever Qt platform is chosen (offscreen in
-// scripts/screenshots).
+// wall, placed monitors and a zone template, the simulated wall those
+// monitors make, the server list with one server, Set Monitor ID, About and
+// Pellandra. The main dialog runs against the whole wall (service, adapter
+// simulator and display-driver stand-in on private ports and folders), on
+// whatever Qt platform is chosen (offscreen in scripts/screenshots).
 #include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTreeWidget>
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <thread>
 
 #include "msgbox/pellandra_dlg.h"
 #include "panel/app/kalmiro_dlg.h"
@@ -18,7 +26,8 @@
 #include "panel/app/service_manage_dlg.h"
 #include "panel/model/panel_log.h"
 #include "platform/registry.h"
-#include "tests/support/fake_control_service.h"
+#include "tests/support/service_lists.h"
+#include "tests/support/wall_rig.h"
 
 using namespace orv;
 using namespace orv::panel;
@@ -43,26 +52,73 @@ void Settle(int ms) {
     while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-bool MainDialog(Language language, const char* name) {
-    test::FakeControlService service;
-    control::WallList walls;
-    walls.selection = 1;
-    walls.walls.push_back(
-        control::PanelWallRecord(1, control::kPixelMode4K, 2, 2, 2, TemplateZones(2)));
-    service.SetWalls(walls);
-    service.SetMonitors({{{1, 0, 0, 3},
-                          {2, 0, 1, 5},
-                          {3, 1, 0, 7},
-                          {-1, -1, -1, 8},
-                          {-1, -1, -1, 11},
-                          {-1, -1, -1, 12}}});
+// Waits (at most 30 s) until `done`, letting queued calls arrive.
+bool SettleUntil(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 30000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// The main dialog against the whole wall. The first call builds the 2 x 2
+// wall and places three of the four monitors; both choose zone template 2,
+// which the service does not keep.
+bool MainDialog(orv::testing::WallRig& rig, Language language, const char* name) {
     CKalmiroDlg dialog(language, "/dev/null");
-    dialog.SetMessageShower([](const QString&) {});
-    if (!dialog.Start("127.0.0.1", service.Port())) return false;
+    dialog.SetMessageShower(
+        [](const QString& text) { std::printf("message: %s\n", text.toUtf8().constData()); });
+    if (!dialog.Start("127.0.0.1", rig.ControlPort())) return false;
     dialog.resize(1100, 720);
-    dialog.PlaceMonitor(8, 4);
-    Settle(100);
+    dialog.show();
+    auto* create = dialog.findChild<QPushButton*>("1006");
+    auto* reset = dialog.findChild<QPushButton*>("1036");
+    if (create->isEnabled()) {
+        create->click();
+        if (!SettleUntil([&] { return reset->isEnabled(); })) {
+            std::fprintf(stderr, "the service did not build the wall\n");
+            return false;
+        }
+        const auto& tiles = dialog.Editor().Strip().Tiles();
+        for (std::size_t i = 0; i + 1 < tiles.size() && i < 3; ++i)
+            dialog.PlaceMonitor(tiles[i].monitorId, static_cast<std::int32_t>(i + 1));
+    }
+    emit dialog.findChild<QComboBox*>("1024")->activated(2);
+    Settle(200);
     return Save(dialog, name);
+}
+
+// The simulated wall: each placed monitor's picture at its place, taken
+// once each has shown frames of the wall and all show the same frame (the
+// simulator reads one adapter after the other while frames flow).
+bool SimulatedWall(orv::testing::WallRig& rig) {
+    const auto lists = test::AskServiceLists(rig.ControlPort());
+    if (!lists) return false;
+    std::vector<std::string> placed;
+    std::string placement;
+    for (const control::MonitorEntry& e : lists->monitors) {
+        if (e.column < 0) continue;
+        placed.push_back(rig.MonitorWithId(e.monitorId));
+        placement +=
+            " " + placed.back() + "=" + std::to_string(e.column) + "," + std::to_string(e.row);
+    }
+    const std::uint64_t since = orv::testing::WallRig::NowMicros();
+    if (placed.empty() || !rig.EachFlippedSince(placed, since, 3, std::chrono::seconds(60))) {
+        std::fprintf(stderr, "the placed monitors show no frames: %s\n",
+                     rig.Sim("flips 3").c_str());
+        return false;
+    }
+    const std::string path = (g_dir + "/simulated-wall.png").toStdString();
+    std::string answer;
+    for (int i = 0; i < 20; ++i) {
+        answer = rig.Sim("wall-png " + path + placement);
+        std::set<std::string> frames;
+        std::stringstream shown(answer.substr(answer.rfind(' ') + 1));
+        for (std::string frame; std::getline(shown, frame, ',');) frames.insert(frame);
+        if (frames.size() == 1) break;
+    }
+    std::printf("%s %s (%s)\n", answer.rfind("ok", 0) == 0 ? "wrote" : "could not write",
+                path.c_str(), answer.c_str());
+    return answer.rfind("ok", 0) == 0;
 }
 
 bool ServerListDialog() {
@@ -95,8 +151,22 @@ int main(int argc, char** argv) {
     }
     g_dir = argv[1];
     SetPanelLogQuiet(true);
-    bool ok = MainDialog(Language::kEnglish, "main-english");
-    ok = MainDialog(Language::kChinese, "main-chinese") && ok;
+    orv::testing::WallRig rig({ZENTRELLE, SIMULATOR, DISPLAY_DRIVER, FAKE_SYSTEMCTL}, "shots");
+    if (!rig.StartSim() || !rig.StartService() || !rig.StartDriver({}, 5).Started() ||
+        !orv::testing::WaitForFileContaining(
+            rig.LogPath(), "VW Controller and service manager build", std::chrono::seconds(20))) {
+        std::fprintf(stderr, "the wall did not start:\n%s\n", rig.Log().c_str());
+        return 1;
+    }
+    // A monitor's id is logged before the service lists it.
+    for (int i = 0; i < 100; ++i) {
+        const auto lists = test::AskServiceLists(rig.ControlPort());
+        if (lists && lists->monitors.size() == 4u) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    bool ok = MainDialog(rig, Language::kEnglish, "main-english");
+    ok = MainDialog(rig, Language::kChinese, "main-chinese") && ok;
+    ok = ok && SimulatedWall(rig);
     ok = ServerListDialog() && ok;
     CSetMonitorId setId(8, Language::kEnglish);
     ok = Save(setId, "set-monitor-id") && ok;
