@@ -240,6 +240,24 @@ private slots:
         QCOMPARE(lists->Place(c), std::pair(1, 0));
     }
 
+    // The service's notices of a monitor leaving and coming back (0x57).
+    void AnUnpluggedMonitorLeavesTheStripAndItsCell() {
+        const std::int32_t c = ids_[2];
+        StartPanel();
+        QVERIFY(dialog_->Editor().Shown()->CellOf(c) != nullptr);
+        const std::string where = rig_->MonitorWithId(c);
+        const std::string plug =
+            where.substr(0, where.find(':')) + " " + where.substr(where.find(':') + 1);
+        QCOMPARE(rig_->Sim("unplug " + plug).substr(0, 2), std::string("ok"));
+        const auto& strip = dialog_->Editor().Strip();
+        QTRY_VERIFY_WITH_TIMEOUT(strip.Find(c) == nullptr, 10000);
+        QVERIFY(dialog_->Editor().Shown()->CellOf(c) == nullptr);
+        QCOMPARE(rig_->Sim("plug " + plug).substr(0, 2), std::string("ok"));
+        QTRY_VERIFY_WITH_TIMEOUT(strip.Find(c) != nullptr, 20000);
+        QVERIFY(strip.Find(c)->free);
+        QCOMPARE(strip.Tiles().size(), std::size_t{4});
+    }
+
     void ResetDestroysTheWall() {
         StartPanel();
         QVERIFY(Button("1036")->isEnabled());
@@ -247,6 +265,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Button("1006")->isEnabled(), 20000);  // 0x63
         QVERIFY(!Button("1036")->isEnabled());
         QVERIFY(dialog_->Editor().Shown() == nullptr);
+        for (const PanelMonitor& tile : dialog_->Editor().Strip().Tiles()) QVERIFY(tile.free);
         const auto lists = Lists();
         QVERIFY(lists);
         QCOMPARE(lists->walls.walls.size(), std::size_t{0});
