@@ -211,6 +211,7 @@ private slots:
     // Renaming a free monitor to an unused id (1), to a free monitor's id
     // (3, they exchange), and to a placed monitor's id (2, refused).
     void SetMonitorIdResults() {
+        QCOMPARE(ids_.size(), std::size_t{4});
         const std::int32_t a = ids_[0], b = ids_[1], c = ids_[2];
         StartPanel();
         const auto& strip = dialog_->Editor().Strip();
@@ -242,6 +243,7 @@ private slots:
 
     // The service's notices of a monitor leaving and coming back (0x57).
     void AnUnpluggedMonitorLeavesTheStripAndItsCell() {
+        QCOMPARE(ids_.size(), std::size_t{4});
         const std::int32_t c = ids_[2];
         StartPanel();
         QVERIFY(dialog_->Editor().Shown()->CellOf(c) != nullptr);
@@ -258,7 +260,7 @@ private slots:
         QCOMPARE(strip.Tiles().size(), std::size_t{4});
     }
 
-    void ResetDestroysTheWall() {
+    void ResetDestroysTheWallAndANewOneCanBeBuilt() {
         StartPanel();
         QVERIFY(Button("1036")->isEnabled());
         QTest::mouseClick(Button("1036"), Qt::LeftButton);
@@ -266,10 +268,37 @@ private slots:
         QVERIFY(!Button("1036")->isEnabled());
         QVERIFY(dialog_->Editor().Shown() == nullptr);
         for (const PanelMonitor& tile : dialog_->Editor().Strip().Tiles()) QVERIFY(tile.free);
-        const auto lists = Lists();
+        auto lists = Lists();
         QVERIFY(lists);
         QCOMPARE(lists->walls.walls.size(), std::size_t{0});
         for (const auto& e : lists->monitors) QCOMPARE(std::pair(e.column, e.row), kFree);
+
+        // And a wall can be built again, and placed.
+        StartPanel();
+        QTest::mouseClick(Button("1006"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Button("1036")->isEnabled(), 20000);
+        QVERIFY(TileToCell(ids_[3], 1, 1));
+        lists = Lists();
+        QVERIFY(lists);
+        QCOMPARE(lists->walls.walls.size(), std::size_t{1});
+        QCOMPARE(lists->Place(ids_[3]), std::pair(1, 1));
+    }
+
+    // The driver lost: the service drops the wall and tells the panel
+    // (0x51), which resets; without a driver the service builds no wall
+    // (0x61 with 0): message 115.
+    void ALostDriverResetsAndCreateThenFails() {
+        StartPanel();
+        QVERIFY(Button("1036")->isEnabled());
+        rig_->Driver()->Signal(SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(Button("1006")->isEnabled(), 20000);
+        QVERIFY(!Button("1036")->isEnabled());
+        QVERIFY(messages_.isEmpty());
+        QTest::mouseClick(Button("1006"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(messages_.size(), 1, 20000);
+        QCOMPARE(messages_[0],
+                 QString::fromUtf8(Text(StringId::kCreateFailed, Language::kEnglish).data()));
+        QTRY_VERIFY_WITH_TIMEOUT(Button("1006")->isEnabled(), 20000);
     }
 
     // Closing says goodbye (0x5C) and does not wait for the receive thread.
