@@ -3,8 +3,9 @@
 // wall, placed monitors and a zone template, the simulated wall those
 // monitors make, the server list with one server, Set Monitor ID, About and
 // Pellandra. The main dialog runs against the whole wall (service, adapter
-// simulator and display-driver stand-in on private ports and folders), on
-// whatever Qt platform is chosen (offscreen in scripts/screenshots).
+// simulator and display-driver stand-in on private ports and folders); the
+// windows are shown on a private Xvfb desktop, which the driver captures for
+// the wall, or drawn offscreen when Xvfb is not installed.
 #include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
@@ -15,6 +16,7 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -28,6 +30,7 @@
 #include "platform/registry.h"
 #include "tests/support/service_lists.h"
 #include "tests/support/wall_rig.h"
+#include "tests/support/xvfb.h"
 
 using namespace orv;
 using namespace orv::panel;
@@ -62,8 +65,10 @@ bool SettleUntil(const std::function<bool()>& done) {
 
 // The main dialog against the whole wall. The first call builds the 2 x 2
 // wall and places three of the four monitors; both choose zone template 2,
-// which the service does not keep.
-bool MainDialog(orv::testing::WallRig& rig, Language language, const char* name) {
+// which the service does not keep. `whileShown` runs with the dialog on the
+// screen.
+bool MainDialog(orv::testing::WallRig& rig, Language language, const char* name,
+                const std::function<bool(const CKalmiroDlg&)>& whileShown = {}) {
     CKalmiroDlg dialog(language, "/dev/null");
     dialog.SetMessageShower(
         [](const QString& text) { std::printf("message: %s\n", text.toUtf8().constData()); });
@@ -83,23 +88,23 @@ bool MainDialog(orv::testing::WallRig& rig, Language language, const char* name)
             dialog.PlaceMonitor(tiles[i].monitorId, static_cast<std::int32_t>(i + 1));
     }
     emit dialog.findChild<QComboBox*>("1024")->activated(2);
-    Settle(200);
-    return Save(dialog, name);
+    Settle(500);
+    return Save(dialog, name) && (!whileShown || whileShown(dialog));
 }
 
-// The simulated wall: each placed monitor's picture at its place, taken
-// once each has shown frames of the wall and all show the same frame (the
-// simulator reads one adapter after the other while frames flow).
-bool SimulatedWall(orv::testing::WallRig& rig) {
-    const auto lists = test::AskServiceLists(rig.ControlPort());
-    if (!lists) return false;
+// The simulated wall: each monitor placed in the dialog's wall with its
+// picture at its place, taken once each has shown frames and all show the
+// same frame (the simulator reads one adapter after the other while frames
+// flow).
+bool SimulatedWall(orv::testing::WallRig& rig, const CKalmiroDlg& dialog) {
+    const PanelWall* wall = dialog.Editor().Shown();
+    if (wall == nullptr) return false;
     std::vector<std::string> placed;
     std::string placement;
-    for (const control::MonitorEntry& e : lists->monitors) {
-        if (e.column < 0) continue;
-        placed.push_back(rig.MonitorWithId(e.monitorId));
-        placement +=
-            " " + placed.back() + "=" + std::to_string(e.column) + "," + std::to_string(e.row);
+    for (const PanelCell& cell : wall->cells) {
+        placed.push_back(rig.MonitorWithId(cell.monitorId));
+        placement += " " + placed.back() + "=" + std::to_string(cell.column) + "," +
+                     std::to_string(cell.row);
     }
     const std::uint64_t since = orv::testing::WallRig::NowMicros();
     if (placed.empty() || !rig.EachFlippedSince(placed, since, 3, std::chrono::seconds(60))) {
@@ -144,15 +149,30 @@ bool ServerListDialog() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: panel-screenshots DIR\n");
         return 2;
     }
+    // The wall's desktop is a private X server that the driver captures and
+    // the windows are shown on, so the simulated wall shows the panel; without
+    // Xvfb the windows are drawn offscreen and the wall shows the driver's
+    // test pattern.
+    std::unique_ptr<orv::testing::PrivateXvfb> xvfb;
+    std::vector<std::string> source;
+    if (orv::testing::PrivateXvfb::Installed())
+        xvfb = std::make_unique<orv::testing::PrivateXvfb>("1920x1080x24");
+    if (xvfb && !xvfb->Display().empty()) {
+        setenv("DISPLAY", xvfb->Display().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        source = {"--source", "x11:" + xvfb->Display()};
+    } else {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
     g_dir = argv[1];
     SetPanelLogQuiet(true);
     orv::testing::WallRig rig({ZENTRELLE, SIMULATOR, DISPLAY_DRIVER, FAKE_SYSTEMCTL}, "shots");
-    if (!rig.StartSim() || !rig.StartService() || !rig.StartDriver({}, 5).Started() ||
+    if (!rig.StartSim() || !rig.StartService() || !rig.StartDriver(source, 5).Started() ||
         !orv::testing::WaitForFileContaining(
             rig.LogPath(), "VW Controller and service manager build", std::chrono::seconds(20))) {
         std::fprintf(stderr, "the wall did not start:\n%s\n", rig.Log().c_str());
@@ -165,8 +185,10 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     bool ok = MainDialog(rig, Language::kEnglish, "main-english");
-    ok = MainDialog(rig, Language::kChinese, "main-chinese") && ok;
-    ok = ok && SimulatedWall(rig);
+    // The Chinese panel stays on the wall's desktop for the wall's picture.
+    ok = MainDialog(rig, Language::kChinese, "main-chinese",
+                    [&](const CKalmiroDlg& dialog) { return SimulatedWall(rig, dialog); }) &&
+         ok;
     ok = ServerListDialog() && ok;
     CSetMonitorId setId(8, Language::kEnglish);
     ok = Save(setId, "set-monitor-id") && ok;
