@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -68,7 +69,7 @@ bool SettleUntil(const std::function<bool()>& done) {
 // which the service does not keep. `whileShown` runs with the dialog on the
 // screen.
 bool MainDialog(orv::testing::WallRig& rig, Language language, const char* name,
-                const std::function<bool(const CKalmiroDlg&)>& whileShown = {}) {
+                const std::function<bool(CKalmiroDlg&)>& whileShown = {}) {
     CKalmiroDlg dialog(language, "/dev/null");
     dialog.SetMessageShower(
         [](const QString& text) { std::printf("message: %s\n", text.toUtf8().constData()); });
@@ -172,6 +173,12 @@ int main(int argc, char** argv) {
     g_dir = argv[1];
     SetPanelLogQuiet(true);
     orv::testing::WallRig rig({ZENTRELLE, SIMULATOR, DISPLAY_DRIVER, FAKE_SYSTEMCTL}, "shots");
+    // The panel finds the wall's desktop where the driver publishes it, and
+    // the players beside the build's.
+    setenv("ORV_RUNTIME_DIR", rig.Env().at("ORV_RUNTIME_DIR").c_str(), 1);
+    const std::string path = std::filesystem::path(TESSIVAL).parent_path().string() + ":" +
+                             (std::getenv("PATH") ? std::getenv("PATH") : "");
+    setenv("PATH", path.c_str(), 1);
     if (!rig.StartSim() || !rig.StartService() || !rig.StartDriver(source, 5).Started() ||
         !orv::testing::WaitForFileContaining(
             rig.LogPath(), "VW Controller and service manager build", std::chrono::seconds(20))) {
@@ -185,9 +192,16 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     bool ok = MainDialog(rig, Language::kEnglish, "main-english");
-    // The Chinese panel stays on the wall's desktop for the wall's picture.
+    // The Chinese panel stays on the wall's desktop for the wall's picture,
+    // with the video player in the top right zone.
     ok = MainDialog(rig, Language::kChinese, "main-chinese",
-                    [&](const CKalmiroDlg& dialog) { return SimulatedWall(rig, dialog); }) &&
+                    [&](CKalmiroDlg& dialog) {
+                        if (xvfb) dialog.RunZoneCommand(ZoneCommand::kPlayVideo, 0.75, 0.25);
+                        Settle(500);
+                        const bool shown = SimulatedWall(rig, dialog);
+                        if (xvfb) dialog.RunZoneCommand(ZoneCommand::kCloseApp, 0.75, 0.25);
+                        return shown;
+                    }) &&
          ok;
     ok = ServerListDialog() && ok;
     CSetMonitorId setId(8, Language::kEnglish);
