@@ -1,6 +1,7 @@
 // A private X server for one test: Xvfb with one screen (640 x 480 at 24
-// bits unless the test gives another) on the first free display number, which Xvfb picks and writes
-// to its standard output (-displayfd). Stopped with the object.
+// bits unless the test gives another) on the first free display number,
+// which Xvfb picks and writes to its standard output (-displayfd). Stopped
+// with the object.
 #pragma once
 
 #include <signal.h>
