@@ -241,8 +241,9 @@ private slots:
         QCOMPARE(lists->Place(c), std::pair(1, 0));
     }
 
-    // The service's notices of a monitor leaving and coming back (0x57).
-    void AnUnpluggedMonitorLeavesTheStripAndItsCell() {
+    // The service's notices of a monitor leaving and coming back (0x57), and
+    // of an adapter leaving with its monitors (0x5D).
+    void UnpluggedMonitorsLeaveTheStripAndTheirCells() {
         QCOMPARE(ids_.size(), std::size_t{4});
         const std::int32_t c = ids_[2];
         StartPanel();
@@ -258,6 +259,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(strip.Find(c) != nullptr, 20000);
         QVERIFY(strip.Find(c)->free);
         QCOMPARE(strip.Tiles().size(), std::size_t{4});
+
+        // An adapter leaving takes both its monitors in one notice (0x5D).
+        QCOMPARE(rig_->Sim("detach a1").substr(0, 2), std::string("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(strip.Tiles().size(), std::size_t{2}, 10000);
+        QCOMPARE(rig_->Sim("attach a1").substr(0, 2), std::string("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(strip.Tiles().size(), std::size_t{4}, 30000);
     }
 
     void ResetDestroysTheWallAndANewOneCanBeBuilt() {
