@@ -95,11 +95,12 @@ void CKalmiroDlg::BuildControls() {
     saveButton_ = Button(settings, "1049", Tr(StringId::kSaveConfiguration));
     bezelEdit_ = new QLineEdit("0", settings);
     bezelEdit_->setObjectName("1047");
-    auto* bezelApply = Button(settings, "1050", "Apply");
+    auto* bezelApply = Button(settings, "1050", Tr(StringId::kApply));
 
     // Created hidden; their commands work when invoked.
-    QStringList templates{"None"};
-    for (int i = 1; i <= kTemplateCount; ++i) templates << QString("Template %1").arg(i);
+    QStringList templates{Tr(StringId::kTemplateNone)};
+    for (int i = 1; i <= kTemplateCount; ++i)
+        templates << QString("%1 %2").arg(Tr(StringId::kTemplateName)).arg(i);
     templateCombo_ = Combo(settings, "1024", templates);
     encodeCombo_ = Combo(settings, "1051", {"CPU", "GPU"});
     cpuEdit_ = new QLineEdit("0", settings);  // the service's 0x44 value
@@ -112,7 +113,7 @@ void CKalmiroDlg::BuildControls() {
     connect(threadEdit_, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (text.isEmpty()) threadEdit_->setText("4");
     });
-    auto* threadApply = Button(settings, "1007", "Apply");
+    auto* threadApply = Button(settings, "1007", Tr(StringId::kApply));
     auto* back = Button(settings, "1043", "Back");
     connect(back, &QPushButton::clicked, this, [this] {
         back_ = true;
@@ -120,8 +121,19 @@ void CKalmiroDlg::BuildControls() {
     });
     addButton_ = Button(settings, "1038", "+");
     removeButton_ = Button(settings, "1039", "-");
+    // Kept from the dialog's first layout: two buttons without a command, a
+    // text that names a resolution and a split mode and is never updated,
+    // and a line.
+    auto* destroy = Button(settings, "1015", "Destroy");
+    auto* destroyAll = Button(settings, "1016", "Destroy all view");
+    auto* placeholder = new QLabel("1920*1080  2*2", settings);
+    placeholder->setObjectName("1009");
+    auto* placeholderLine = new QFrame(settings);
+    placeholderLine->setObjectName("1014");
+    placeholderLine->setFrameShape(QFrame::HLine);
     for (QWidget* hidden : std::initializer_list<QWidget*>{
-             encodeCombo_, cpuEdit_, threadEdit_, threadApply, back, addButton_, removeButton_}) {
+             encodeCombo_, cpuEdit_, threadEdit_, threadApply, back, addButton_, removeButton_,
+             destroy, destroyAll, placeholder, placeholderLine}) {
         hidden->setVisible(false);
     }
 
@@ -145,12 +157,12 @@ void CKalmiroDlg::BuildControls() {
     grid->addWidget(heightEdit_, 2, 3);
     grid->addWidget(createButton_, 1, 4);
     grid->addWidget(resetButton_, 2, 4);
-    grid->addWidget(new QLabel("Bezel compensation:", settings), 3, 0);
+    grid->addWidget(new QLabel(Tr(StringId::kBezelLabel), settings), 3, 0);
     grid->addWidget(bezelEdit_, 3, 1);
     grid->addWidget(bezelApply, 3, 2);
     // Shown, unlike the original's hidden combo: the zone programs need a
     // way to a template.
-    grid->addWidget(new QLabel("Zone templates:", settings), 3, 3);
+    grid->addWidget(new QLabel(Tr(StringId::kZoneTemplatesLabel), settings), 3, 3);
     grid->addWidget(templateCombo_, 3, 4);
 
     auto* topology = new QGroupBox(Tr(StringId::kTopologyGroup), this);

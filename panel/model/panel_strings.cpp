@@ -77,6 +77,11 @@ constexpr Entry kTexts[] = {
     {StringId::kCloseApp, "Close App", ""},
     {StringId::kPlayPhotoWall, "Play PtotoWall", ""},
     {StringId::kPlayVideo, "Play Video", ""},
+    {StringId::kBezelLabel, "Bezel compensation:", "边框补偿："},
+    {StringId::kApply, "Apply", "应用"},
+    {StringId::kZoneTemplatesLabel, "Zone templates:", "区域模板："},
+    {StringId::kTemplateNone, "None", "无"},
+    {StringId::kTemplateName, "Template", "模板"},
 };
 
 constexpr std::string_view kEnglishFile{"English\0", 8};

@@ -84,6 +84,13 @@ enum class StringId : std::int32_t {
     kCloseApp,
     kPlayPhotoWall,
     kPlayVideo,
+    // The bezel and zone-template controls, which the panel shows: texts of
+    // our own in Chinese.
+    kBezelLabel,
+    kApply,
+    kZoneTemplatesLabel,
+    kTemplateNone,
+    kTemplateName,  // followed by the template's number
 };
 
 // The text of `id` in `language`; "" for an id without a text.

@@ -20,7 +20,7 @@
 #include "sim/adapter/control_server.h"
 #include "tests/support/child_process.h"
 #include "tests/support/control_panel.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/wall_rig.h"
 
 using namespace orv::testing;
 using namespace std::chrono_literals;
@@ -32,78 +32,31 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ControlChannelTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = tmp_.Path();
-        const int base = 40000 + (getpid() % 12000) * 2;
-        driverPort_ = static_cast<std::uint16_t>(base);
-        controlPort_ = static_cast<std::uint16_t>(base + 1);
-        const std::string ns = "ctl" + std::to_string(getpid());
-        std::filesystem::create_directories(root_ + "/run");
-        std::filesystem::create_directories(root_ + "/rom");
-        env_ = {{"ORV_ROOT", root_},
-                {"ORV_RUNTIME_DIR", root_ + "/run"},
-                {"ORV_IPC_NAMESPACE", ns},
-                {"ORV_DRIVER_PORT", std::to_string(driverPort_)},
-                {"ORV_CONTROL_PORT", std::to_string(controlPort_)},
-                {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
-                {"FAKE_SYSTEMCTL_STATE", root_ + "/run"}};
-        StartSim();
-    }
+    void SetUp() override { ASSERT_TRUE(rig_.StartSim()) << "simulator did not answer"; }
     void TearDown() override {
-        StopService();
-        if (driver_) {
-            driver_->Signal(SIGTERM);
-            driver_->Wait(10s);
-        }
-        if (sim_) {
-            sim_->Signal(SIGTERM);
-            sim_->Wait(10s);
-        }
-    }
-    void StartSim() {
-        const std::string config = root_ + "/sim.json";
-        std::ofstream(config) << R"({"bus": ")" << root_ << R"(/run/usb", "rom_dir": ")" << root_
-                              << R"(/rom", "control": ")" << SimControl() << R"(", "adapters": [
-          {"name": "a0", "identity": "ORV-CONTROL-ADAPTER-AA", "monitors": [{"port": 1}, {"port": 4}]},
-          {"name": "a1", "identity": "ORV-CONTROL-ADAPTER-BB", "monitors": [{"port": 1}, {"port": 4}]}]})";
-        sim_ = StartSimulator(SIMULATOR, config, env_, SimControl());
-        ASSERT_TRUE(sim_) << "simulator did not answer";
+        EXPECT_EQ(rig_.StopService(), 0);
+        rig_.Stop();
     }
     // Starts the service and waits until its four monitors have ids and the
     // control channel listens.
     void StartService() {
-        service_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
-        ASSERT_TRUE(service_->Started());
-        ASSERT_TRUE(WaitForFileContaining(LogPath(), "--ORVPlugInMonitor::MonitorID=4--", 30s))
-            << Log();
+        ASSERT_TRUE(rig_.StartService()) << Log();
         ASSERT_TRUE(WaitForFileContaining(LogPath(), "Waiting for control panel connect", 10s));
         ASSERT_TRUE(WaitUntilListed(controlPort_, 4)) << Log();
     }
-    void StopService() {
-        if (!service_) return;
-        service_->Signal(SIGTERM);
-        EXPECT_EQ(service_->Wait(40s), 0);
-        service_.reset();
-    }
-    bool ServiceRunning() { return service_ && !service_->Wait(0ms); }
+    void StopService() { EXPECT_EQ(rig_.StopService(), 0); }
+    bool ServiceRunning() { return rig_.ServiceRunning(); }
     void StartDriver() {
-        driver_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{DISPLAY_DRIVER, "--fps", "30", "--report-ms", "0"}, env_);
-        ASSERT_TRUE(driver_->Started());
+        ASSERT_TRUE(rig_.StartDriver().Started());
         ASSERT_TRUE(
             WaitForFileContaining(LogPath(), "VW Controller and service manager build", 20s))
             << Log();
     }
-    std::string SimControl() const { return root_ + "/run/sim.ctl"; }
-    std::string Sim(const std::string& command) {
-        return orv::sim::AskSimulator(SimControl(), command);
-    }
-    std::string LogPath() const { return root_ + "/var/log/orv-videowall/ServiceManager.log.txt"; }
-    std::string Log() const { return ReadFile(LogPath()); }
+    std::string Sim(const std::string& command) { return rig_.Sim(command); }
+    std::string LogPath() const { return rig_.LogPath(); }
+    std::string Log() const { return rig_.Log(); }
     std::uint64_t Stat(const std::string& adapter, const std::string& key) {
-        const std::string s = Sim("stats " + adapter);
-        const auto pos = s.find(" " + key + "=");
-        return pos == std::string::npos ? 0 : std::stoull(s.substr(pos + key.size() + 2));
+        return rig_.Stat(adapter, key);
     }
     // True once both adapters have shown `frames` more frames than now.
     bool FramesFlow(std::uint64_t frames = 10) {
@@ -136,11 +89,9 @@ protected:
         return s;
     }
 
-    TempDir tmp_;
-    std::string root_;
-    std::uint16_t driverPort_ = 0, controlPort_ = 0;
-    std::map<std::string, std::string> env_;
-    std::unique_ptr<ChildProcess> sim_, service_, driver_;
+    WallRig rig_{{ZENTRELLE, SIMULATOR, DISPLAY_DRIVER, FAKE_SYSTEMCTL}, "control"};
+    const std::string root_ = rig_.Root();
+    const std::uint16_t controlPort_ = rig_.ControlPort();
 };
 
 // The monitor list by id: arrival order may differ between runs.
@@ -299,9 +250,8 @@ TEST_F(ControlChannelTest, WallBuiltPlacedSavedAndRestoredAfterARestart) {
     EXPECT_TRUE(FramesFlow()) << Log();
 
     // Losing the driver tells the panel with 0x51.
-    driver_->Signal(SIGKILL);
-    driver_->Wait(10s);
-    driver_.reset();
+    rig_.Driver()->Signal(SIGKILL);
+    rig_.Driver()->Wait(10s);
     EXPECT_TRUE(again.Next<ctl::DriverLost>(nullptr, 10s)) << Log();
     ASSERT_TRUE(again.Send(ctl::DestroyWall{}));
     EXPECT_TRUE(again.Next<ctl::WallDestroyed>());
@@ -545,11 +495,9 @@ TEST_F(ControlChannelTest, StopDuringTheRestoreWaitIsNotHeldUp) {
     StartService();
     ASSERT_TRUE(WaitForFileContaining(LogPath(), "+ COvwUI::RestoreConfiguration +", 20s));
     const auto stopAt = std::chrono::steady_clock::now();
-    service_->Signal(SIGTERM);
     // The stop settles 2 s and the worker ends at its next 10 s step; a
     // restore that kept waiting would hold the stop 20 s on top.
-    EXPECT_EQ(service_->Wait(40s), 0);
+    EXPECT_EQ(rig_.StopService(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 16s);
-    service_.reset();
     EXPECT_EQ(Log().find("COvwUI::RestoreConfiguration-BuildWall"), std::string::npos);
 }

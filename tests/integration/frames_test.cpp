@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -18,14 +17,12 @@
 #include "common/png/png_io.h"
 #include "platform/named_event.h"
 #include "platform/net/tcp.h"
-#include "platform/profile.h"
 #include "platform/shared_memory.h"
 #include "protocol/driver/driver_protocol.h"
-#include "sim/adapter/control_server.h"
 #include "sim/driver/frame_source.h"
 #include "tests/support/child_process.h"
 #include "tests/support/flip_records.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/wall_rig.h"
 #include "tests/support/xvfb.h"
 
 #include <X11/Xlib.h>
@@ -177,62 +174,19 @@ private:
 
 class FramesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = tmp_.Path();
-        port_ = static_cast<std::uint16_t>(20000 + getpid() % 20000);
-        const std::string ns = "frames" + std::to_string(getpid());
-        // The test's own driver opens the same IPC names as the service.
-        setenv("ORV_IPC_NAMESPACE", ns.c_str(), 1);
-        std::filesystem::create_directories(root_ + "/run");
-        std::filesystem::create_directories(root_ + "/rom");
-        std::filesystem::create_directories(root_ + "/etc/orv-videowall");
-        env_ = {{"ORV_ROOT", root_},
-                {"ORV_RUNTIME_DIR", root_ + "/run"},
-                {"ORV_IPC_NAMESPACE", ns},
-                {"ORV_DRIVER_PORT", std::to_string(port_)},
-                {"ORV_SYSTEMCTL", FAKE_SYSTEMCTL},
-                {"FAKE_SYSTEMCTL_STATE", root_ + "/run"}};
-    }
     void TearDown() override {
-        if (service_) {
-            service_->Signal(SIGTERM);
-            EXPECT_EQ(service_->Wait(40s), 0);
-        }
-        if (sim_) {
-            sim_->Signal(SIGTERM);
-            sim_->Wait(10s);
-        }
+        EXPECT_EQ(rig_.StopService(), 0);
+        rig_.Stop();
     }
     // The simulator with `adapters` (1 or 2) adapters of two monitors each.
     void StartSim(int adapters = 2) {
-        const std::string config = root_ + "/sim.json";
-        std::ofstream(config) << R"({"bus": ")" << root_ << R"(/run/usb", "rom_dir": ")" << root_
-                              << R"(/rom", "control": ")" << Control() << R"(", "adapters": [
-          {"name": "a0", "identity": "ORV-FRAMES-ADAPTER-A", "monitors": [{"port": 1}, {"port": 4}]})"
-                              << (adapters > 1 ? R"(,
-          {"name": "a1", "identity": "ORV-FRAMES-ADAPTER-B", "monitors": [{"port": 1}, {"port": 4}]})"
-                                               : "")
-                              << "]}";
-        sim_ = StartSimulator(SIMULATOR, config, env_, Control());
-        ASSERT_TRUE(sim_) << "simulator did not answer";
+        ASSERT_TRUE(rig_.StartSim(adapters)) << "simulator did not answer";
     }
-    std::string Control() const { return root_ + "/run/sim.ctl"; }
-    std::string Sim(const std::string& command) {
-        return orv::sim::AskSimulator(Control(), command);
-    }
-    std::string Log() const {
-        return ReadFile(root_ + "/var/log/orv-videowall/ServiceManager.log.txt");
-    }
-    int SavedId(const std::string& name) const {
-        const std::string v =
-            orv::platform::Profile(root_ + "/var/lib/orv-videowall/ORVVideoWallConfigFile.ini")
-                .GetString(name, "Monitor_Id");
-        return v.empty() ? 0 : std::stoi(v);
-    }
+    std::string Sim(const std::string& command) { return rig_.Sim(command); }
+    std::string Log() const { return rig_.Log(); }
+    int SavedId(const std::string& name) const { return rig_.SavedId(name); }
     std::uint64_t Stat(const std::string& adapter, const std::string& key) {
-        const std::string s = Sim("stats " + adapter);
-        const auto pos = s.find(" " + key + "=");
-        return pos == std::string::npos ? ~0ull : std::stoull(s.substr(pos + key.size() + 2));
+        return rig_.Stat(adapter, key);
     }
 
     // Starts the service with the 2 x 2 test wall and waits until the four
@@ -241,50 +195,27 @@ protected:
     void StartServiceWithWall(
         const std::string& layout = "2 2 2560 1440 1280 720 1:0:0 2:1:0 3:0:1 4:1:1",
         int monitors = 4) {
-        std::ofstream(root_ + "/etc/orv-videowall/registry.conf")
-            << "[Software\\ORVVideoWallControlSet]\nTestWallLayout=REG_SZ:" << layout << "\n";
-        service_ = std::make_unique<ChildProcess>(std::vector<std::string>{ZENTRELLE}, env_);
-        ASSERT_TRUE(WaitForFileContaining(
-            LogPath(), "--ORVPlugInMonitor::MonitorID=" + std::to_string(monitors) + "--", 30s))
-            << Log();
+        rig_.SetTestWallLayout(layout);
+        ASSERT_TRUE(rig_.StartService(monitors)) << Log();
     }
-    std::string LogPath() const { return root_ + "/var/log/orv-videowall/ServiceManager.log.txt"; }
+    std::string LogPath() const { return rig_.LogPath(); }
     // The real display driver with its test pattern.
     std::unique_ptr<ChildProcess> StartDriver(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv{DISPLAY_DRIVER, "--fps", "30", "--report-ms", "0"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        auto driver = std::make_unique<ChildProcess>(argv, env_);
+        auto driver = rig_.NewDriver(std::move(extra));
         EXPECT_TRUE(driver->Started());
         return driver;
     }
+    ChildProcess* Service() { return rig_.Service(); }
 
-    // The simulator's flip records.
-    FlipRecords ReadFlips() {
-        FlipRecords out;
-        const std::string answer = Sim("flips");
-        if (answer.rfind("ok ", 0) != 0) return out;
-        const auto json = nlohmann::json::parse(answer.substr(3));
-        for (const auto& m : json["monitors"]) {
-            auto& flips =
-                out[m["adapter"].get<std::string>() + ":" + std::to_string(m["port"].get<int>())];
-            for (const auto& flip : m["flips"])
-                flips.push_back({flip[0].get<std::uint32_t>(), flip[1].get<std::int64_t>()});
-        }
-        return out;
-    }
-    // True once each of `monitors` has flipped `count` times after `since`.
+    FlipRecords ReadFlips() { return rig_.ReadFlips(); }
     bool EachFlippedSince(const std::vector<std::string>& monitors, std::int64_t since,
                           int count = 5, std::chrono::seconds timeout = 20s) {
-        return orv::testing::EachFlippedSince([this] { return ReadFlips(); }, monitors, since,
-                                              count, timeout);
+        return rig_.EachFlippedSince(monitors, since, count, timeout);
     }
 
-    TempDir tmp_;
-    std::string root_;
-    std::uint16_t port_ = 0;
-    std::map<std::string, std::string> env_;
-    std::unique_ptr<ChildProcess> sim_;
-    std::unique_ptr<ChildProcess> service_;
+    WallRig rig_{{ZENTRELLE, SIMULATOR, DISPLAY_DRIVER, FAKE_SYSTEMCTL}, "frames"};
+    const std::string root_ = rig_.Root();
+    const std::uint16_t port_ = rig_.DriverPort();
 };
 
 TEST_F(FramesTest, FramesReachEveryMonitorOfATwoByTwoWallAtItsPlace) {
@@ -445,7 +376,7 @@ TEST_F(FramesTest, DriverKilledMidFramesLeavesTheServiceReadyForTheNext) {
     driver->Signal(SIGKILL);
     driver->Wait(10s);
     ASSERT_TRUE(WaitForFileContaining(LogPath(), "Reset video wall successful.", 15s)) << Log();
-    EXPECT_FALSE(service_->Wait(0ms).has_value()) << "the service ended";
+    EXPECT_FALSE(Service()->Wait(0ms).has_value()) << "the service ended";
 
     const std::int64_t restarted = NowMicros();
     auto second = StartDriver();
@@ -561,7 +492,7 @@ TEST_F(FramesTest, AHostileDriverNeitherCrashesTheServiceNorStopsGoodFrames) {
     for (int round = 0; round < 2; ++round)
         for (const auto& [what, fill] : hostile) {
             EXPECT_TRUE(driver.Publish(fill)) << what << ": the half before was not released";
-            ASSERT_FALSE(service_->Wait(0ms).has_value()) << "the service ended after " << what;
+            ASSERT_FALSE(Service()->Wait(0ms).has_value()) << "the service ended after " << what;
         }
     for (const char* text : {"used length beyond the slot", "packet longer than the adapter buffer",
                              "used length shorter than a packet header",
@@ -575,7 +506,7 @@ TEST_F(FramesTest, AHostileDriverNeitherCrashesTheServiceNorStopsGoodFrames) {
     ASSERT_TRUE(driver.Send(drv::EncodeCreateAnswer(1, 77).Span()));
     ASSERT_TRUE(driver.Send(drv::EncodeDropAnswer(1, 1).Span()));
     std::this_thread::sleep_for(200ms);
-    ASSERT_FALSE(service_->Wait(0ms).has_value()) << "the service ended after the junk";
+    ASSERT_FALSE(Service()->Wait(0ms).has_value()) << "the service ended after the junk";
 
     std::map<std::string, std::uint64_t> shows;
     for (const char* a : {"a0", "a1"}) shows[a] = Stat(a, "shows");

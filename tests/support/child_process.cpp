@@ -57,7 +57,7 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::Signal(int sig) const {
-    if (pid_ > 0) kill(pid_, sig);
+    if (pid_ > 0 && !exitCode_) kill(pid_, sig);  // never a reaped pid, which may be reused
 }
 
 void ChildProcess::Drain(bool block) {

@@ -1,6 +1,7 @@
-// A private X server for one test: Xvfb with one 640 x 480 screen at 24 bits
-// on the first free display number, which Xvfb picks and writes to its
-// standard output (-displayfd). Stopped with the object.
+// A private X server for one test: Xvfb with one screen (640 x 480 at 24
+// bits unless the test gives another) on the first free display number,
+// which Xvfb picks and writes to its standard output (-displayfd). Stopped
+// with the object.
 #pragma once
 
 #include <signal.h>
@@ -19,9 +20,8 @@ public:
     static constexpr const char* kProgram = "/usr/bin/Xvfb";
     static bool Installed() { return access(kProgram, X_OK) == 0; }
 
-    PrivateXvfb()
-        : server_({kProgram, "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                  {}) {
+    explicit PrivateXvfb(const std::string& screen = "640x480x24")
+        : server_({kProgram, "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"}, {}) {
         // The number is written once the server accepts clients.
         if (!orv::test::Eventually(
                 [&] { return server_.Output().find('\n') != std::string::npos; }))

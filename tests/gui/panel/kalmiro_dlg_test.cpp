@@ -3,7 +3,6 @@
 // requests, and what the service sends shows in the widgets.
 #include <QApplication>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -14,32 +13,13 @@
 #include "panel/app/panel_widgets.h"
 #include "panel/model/panel_log.h"
 #include "tests/support/fake_control_service.h"
+#include "tests/support/panel_drag.h"
 
 using namespace orv;
 using namespace orv::panel;
 
-namespace {
-
-// Drops `monitor` onto `target` at `point` the way a drag ending there does.
-bool Drop(QWidget* target, QPoint point, DraggedMonitor monitor) {
-    const auto data = MonitorMime(monitor);
-    QDragEnterEvent enter(point, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted()) return false;
-    QDragMoveEvent move(point, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QDropEvent drop(QPointF(point), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
-
-// The middle of cell (column, row) of a 2 x 2 wall in the view.
-QPoint CellCentre(QWidget* view, int column, int row) {
-    return {view->width() / 2 * column + view->width() / 4,
-            view->height() / 2 * row + view->height() / 4};
-}
-
-}  // namespace
+using orv::test::CellCentre;
+using orv::test::Drop;
 
 class KalmiroDlgTest : public QObject {
     Q_OBJECT
@@ -164,6 +144,23 @@ private slots:
         service_->CloseConnection();
         QTRY_VERIFY(!dialog_->isVisible());
         QCOMPARE(messages_, QStringList{"Server 127.0.0.1@ORVVW has been disconnected!"});
+    }
+
+    // The hidden controls kept from the first layout are there, and its two
+    // buttons without a command send nothing: the next request is Save's.
+    void TheHiddenLeftoversExistAndTheirButtonsSendNothing() {
+        StartPanel(true);
+        for (const char* id : {"1015", "1016", "1009", "1014"}) {
+            const QWidget* w = dialog_->findChild<QWidget*>(id);
+            QVERIFY2(w != nullptr && w->isHidden(), id);
+        }
+        const std::size_t before = service_->Requests().size();
+        Button("1015")->click();
+        Button("1016")->click();
+        Button("1049")->click();
+        QVERIFY(service_->WaitForRequests(before + 1));
+        QCOMPARE(service_->Requests()[before], control::Request(control::SaveConfiguration{}));
+        QVERIFY(dialog_->isVisible());
     }
 
     void ClosingSendsLeaving() {
