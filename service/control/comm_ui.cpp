@@ -270,19 +270,12 @@ void COvwCommUI::OwnStep(const Request& request) {
 void COvwCommUI::WallStep(const Request& request) {
     std::visit(Overloaded{
                    [&](const CreateWall&) {
-                       wall::WallDescription first;
+                       // The driver's loss may have emptied the list: a
+                       // record of no cells, which BuildWall refuses.
+                       WallRecord first;
                        {
                            MutexLock lock(listMutex_);
-                           // The driver's loss may have emptied the list: a
-                           // record of no cells, which BuildWall refuses.
-                           const WallRecord r =
-                               walls_.empty() ? WallRecord{} : walls_.front().record;
-                           first.columns = r.columns;
-                           first.rows = r.rows;
-                           first.totalWidth = r.totalWidth;
-                           first.totalHeight = r.totalHeight;
-                           first.monitorWidth = r.monitorWidth;
-                           first.monitorHeight = r.monitorHeight;
+                           if (!walls_.empty()) first = walls_.front().record;
                        }
                        const int vwid = ui_.BuildWall(first.columns, first.rows, first.totalWidth,
                                                       first.totalHeight, first.monitorWidth,

@@ -188,6 +188,16 @@ protected:
     std::uint64_t Stat(const std::string& adapter, const std::string& key) {
         return rig_.Stat(adapter, key);
     }
+    // Neither simulated adapter counted a protocol violation.
+    void ExpectNoViolations() {
+        for (const char* a : {"a0", "a1"})
+            EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+    }
+    // The driver stand-in ends cleanly on SIGTERM.
+    static void ExpectCleanStop(ChildProcess& driver) {
+        driver.Signal(SIGTERM);
+        EXPECT_EQ(driver.Wait(10s), 0);
+    }
 
     // Starts the service with the 2 x 2 test wall and waits until the four
     // monitors have their ids. Ids follow arrival order; the layout names ids
@@ -317,8 +327,7 @@ TEST_F(FramesTest, RealDriverPatternFillsTheWallInStep) {
 
     // Frames keep flowing; every monitor flipped to the same frames.
     ASSERT_TRUE(ExpectFlippedInStep([this] { return ReadFlips(); }, 4)) << Sim("flips 3");
-    for (const char* a : {"a0", "a1"})
-        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
+    ExpectNoViolations();
 
     // Each monitor shows its cell's pattern colour (its top-left quarter is
     // nothing else), and the placed wall snapshot holds each monitor's
@@ -362,8 +371,7 @@ TEST_F(FramesTest, RealDriverPatternFillsTheWallInStep) {
         EXPECT_EQ(differing, 0) << where;
     }
     EXPECT_EQ(Log().find("Wait frame index timeout."), std::string::npos);
-    driver->Signal(SIGTERM);
-    EXPECT_EQ(driver->Wait(10s), 0);
+    ExpectCleanStop(*driver);
     EXPECT_NE(driver->Output().find("stopped: "), std::string::npos) << driver->Output();
 }
 
@@ -382,10 +390,8 @@ TEST_F(FramesTest, DriverKilledMidFramesLeavesTheServiceReadyForTheNext) {
     auto second = StartDriver();
     EXPECT_TRUE(EachFlippedSince(WallMonitorNames(), restarted, 10))
         << Sim("flips 3") << Log() << second->Output();
-    for (const char* a : {"a0", "a1"})
-        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
-    second->Signal(SIGTERM);
-    EXPECT_EQ(second->Wait(10s), 0);
+    ExpectNoViolations();
+    ExpectCleanStop(*second);
 }
 
 // An adapter unplugged while frames flow: the other adapter's monitors keep
@@ -418,10 +424,8 @@ TEST_F(FramesTest, AnAdapterUnpluggedMidFramesComesBackWithItsIdsAndFrames) {
             << after;
     EXPECT_EQ(SavedId("ORV-FRAMES-ADAPTER-B1"), idB1);
     EXPECT_EQ(SavedId("ORV-FRAMES-ADAPTER-B4"), idB4);
-    for (const char* a : {"a0", "a1"})
-        EXPECT_EQ(Stat(a, "violations"), 0u) << Sim("violations " + std::string(a));
-    driver->Signal(SIGTERM);
-    EXPECT_EQ(driver->Wait(10s), 0);
+    ExpectNoViolations();
+    ExpectCleanStop(*driver);
 }
 
 // A driver that writes halves no honest driver writes: every one is refused
@@ -580,8 +584,7 @@ TEST_F(FramesTest, AnXvfbDesktopFillsATwoByOneWall) {
             }
     }
     EXPECT_EQ(Stat("a0", "violations"), 0u) << Sim("violations a0");
-    driver->Signal(SIGTERM);
-    EXPECT_EQ(driver->Wait(10s), 0);
+    ExpectCleanStop(*driver);
     XFreeGC(x, gc);
     XCloseDisplay(x);
 }
