@@ -8,7 +8,6 @@ CLANG_BUILD  ?= build-clang
 TSAN_BUILD   ?= build-tsan
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_SKIP    ?=
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
@@ -70,7 +69,7 @@ fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON \
 	  -DORV_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
-	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_SKIP)
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	@scripts/demo $(BUILD)

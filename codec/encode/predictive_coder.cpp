@@ -147,7 +147,12 @@ void WriteRun(BitWriter& bits, Code code, std::size_t length) {
         length -= kMaxRun;
     }
     if ((length - 1) * code.length > 10) {
-        if (length >= 65) {
+        // Marker 7 (bits 1,1,1) is followed by its count, least significant
+        // bit first: a count of 4k + 2 would make the first five bits read
+        // 1,1,1,0,1, which is marker 23, and an odd one 1,1,1,1, a symbol's
+        // code. Such runs take marker 23 and its 12-bit count as long runs
+        // do, so that every stream reads one way only.
+        if (length >= 65 || (length - 1) % 4 != 0) {
             bits.Put(23, 5);
             bits.Put(static_cast<std::uint32_t>(length - 1), 12);
         } else {

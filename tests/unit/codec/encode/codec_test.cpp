@@ -265,14 +265,15 @@ TEST(Codec, PredictiveOnePixel) {
 }
 
 // Nine black pixels in a row: symbol 0 (code 1 in 2 bits) nine times. The
-// first goes alone; the run from the second covers 7 (6 x 2 bits > 10): marker
-// 7, count 6, the code; then the last alone. 32 bits: one full word, and the
-// empty last word counts one byte.
+// first goes alone; the run from the second covers 7 (6 x 2 bits > 10). Its
+// count 6 in a marker 7 would begin with the bits of marker 23, so marker 23
+// carries it in 12 bits; then the code, and the last alone. 40 bits, which
+// count six bytes.
 TEST(Codec, PredictiveRunHandWorked) {
     Pixels p{std::vector<std::uint8_t>(9 * 4, 0), 9, 1};
     const auto picture = EncodeType(p, adapter::kCodecPredictive);
-    EXPECT_EQ(Part(picture, 0), Padded({0x00, 0xCC, 0xBA, 0x51, 0x00, 0xFF}));
-    EXPECT_EQ(Part(picture, 1), Padded({0x00, 0xEC, 0xBA, 0x51, 0x00, 0xFF}));
+    EXPECT_EQ(Part(picture, 0), Padded({0x00, 0xCC, 0xBA, 0x06, 0x50, 0x00, 0xFF}));
+    EXPECT_EQ(Part(picture, 1), Padded({0x00, 0xEC, 0xBA, 0x06, 0x50, 0x00, 0xFF}));
 }
 
 TEST(Codec, EncodersNeverWritePastTheirOutput) {
