@@ -342,8 +342,9 @@ Picture Stripes() {
 }
 
 // Stripes of two rows are long zero runs; two short breaks in them put runs
-// of both markers' kinds next to one another.
-TEST(Decode, PredictiveStripesDecode) {
+// of both markers' kinds next to one another. A full HD photo has runs of
+// every kind in every row.
+TEST(Decode, PredictiveStripesAndPhotosDecode) {
     Picture broken = Stripes();
     auto paint = [&](std::uint32_t y, std::array<unsigned, 4> colours) {
         for (std::uint32_t i = 0; i < 4; ++i) {
@@ -353,7 +354,7 @@ TEST(Decode, PredictiveStripesDecode) {
     };
     paint(3, {2, 2, 2, 0});
     paint(33, {1, 2, 1, 3});
-    for (const Picture& p : {Stripes(), broken}) {
+    for (const Picture& p : {Stripes(), broken, Make("photo", 1920, 1080)}) {
         const Decoded d = Decode(EncodeType(p, adapter::kCodecPredictive), p.w, p.h);
         ASSERT_EQ(d.status, DecodeStatus::kOk) << decode::DecodeStatusText(d.status);
         EXPECT_TRUE(SamePixels(p, d, false));
