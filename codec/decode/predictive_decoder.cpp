@@ -84,19 +84,12 @@ bool EndsAt(bytes::ConstBytes part, std::size_t pos) {
 bool RebuildPixel(const Target& t, unsigned k, std::uint32_t x, std::uint32_t y, int residual) {
     std::uint8_t* row = t.origin + std::size_t{y} * t.stride;
     const std::uint8_t* above = y > 0 ? row - t.stride : nullptr;
-    auto at = [&](unsigned byte, int& a, int& b, int& c) {
-        a = x > 0 ? row[4 * x - 4 + byte] : 0;
-        b = above != nullptr ? above[4 * x + byte] : 0;
-        c = above != nullptr && x > 0 ? above[4 * x - 4 + byte] : 0;
-    };
-    int a, b, c;
-    at(k, a, b, c);
-    const Choice choice = Choose(a, b, c);
-    int v = residual + Predict(choice, a, b, c);
+    const Neighbours n = NeighboursOf(row, above, x, k);
+    const Choice choice = Choose(n.a, n.b, n.c);
+    int v = residual + Predict(choice, n.a, n.b, n.c);
     if (k > 0) {
-        int pa, pb, pc;
-        at(k - 1, pa, pb, pc);
-        v += row[4 * x + k - 1] - Predict(choice, pa, pb, pc);
+        const Neighbours p = NeighboursOf(row, above, x, k - 1);
+        v += row[4 * x + k - 1] - Predict(choice, p.a, p.b, p.c);
     }
     v &= 1023;
     if (v > 255) return false;

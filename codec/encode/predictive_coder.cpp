@@ -36,20 +36,16 @@ inline V8 Select(V8 mask, V8 yes, V8 no) {
 // `above` is null on the first row.
 inline void ScalarPixel(const std::uint8_t* cur, const std::uint8_t* above, std::size_t x,
                         std::uint16_t* const out[3], std::size_t idx) {
-    int a[3], b[3], c[3], v[3];
-    for (unsigned k = 0; k < 3; ++k) {
-        v[k] = cur[4 * x + k];
-        a[k] = x > 0 ? cur[4 * x - 4 + k] : 0;
-        b[k] = above != nullptr ? above[4 * x + k] : 0;
-        c[k] = above != nullptr && x > 0 ? above[4 * x - 4 + k] : 0;
-    }
-    Choice choice = Choose(a[0], b[0], c[0]);
-    out[0][idx] = static_cast<std::uint16_t>(Symbol(v[0] - Predict(choice, a[0], b[0], c[0])));
+    Neighbours n[3];
+    for (unsigned k = 0; k < 3; ++k) n[k] = NeighboursOf(cur, above, x, k);
+    auto error = [&](unsigned k, Choice c) {
+        return cur[4 * x + k] - Predict(c, n[k].a, n[k].b, n[k].c);
+    };
+    Choice choice = Choose(n[0].a, n[0].b, n[0].c);
+    out[0][idx] = static_cast<std::uint16_t>(Symbol(error(0, choice)));
     for (unsigned k = 1; k < 3; ++k) {
-        choice = Choose(a[k], b[k], c[k]);
-        const int own = v[k] - Predict(choice, a[k], b[k], c[k]);
-        const int prev = v[k - 1] - Predict(choice, a[k - 1], b[k - 1], c[k - 1]);
-        out[k][idx] = static_cast<std::uint16_t>(Symbol(own - prev));
+        choice = Choose(n[k].a, n[k].b, n[k].c);
+        out[k][idx] = static_cast<std::uint16_t>(Symbol(error(k, choice) - error(k - 1, choice)));
     }
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace orv::adapter::predictive {
@@ -19,6 +20,19 @@ enum Choice : int { kLeft, kAbove, kGradient };
 inline constexpr unsigned kSymbolEnd = 1025;   // ends a channel's symbol array
 inline constexpr unsigned kSymbolEnd2 = 1026;  // second end value (look-ahead room)
 inline constexpr unsigned kMaxRun = 4096;
+
+// The neighbours a (left), b (above) and c (above-left) of byte k of pixel x,
+// 0 outside the picture: `row` is the pixel's row (four bytes a pixel),
+// `above` the row above it, null on the first row.
+struct Neighbours {
+    int a, b, c;
+};
+
+inline Neighbours NeighboursOf(const std::uint8_t* row, const std::uint8_t* above, std::size_t x,
+                               unsigned k) {
+    return {x > 0 ? row[4 * x - 4 + k] : 0, above != nullptr ? above[4 * x + k] : 0,
+            above != nullptr && x > 0 ? above[4 * x - 4 + k] : 0};
+}
 
 inline Choice Choose(int a, int b, int c) {
     if (c >= std::max(a, b)) return a <= b ? kLeft : kAbove;
